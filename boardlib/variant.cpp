@@ -1,0 +1,160 @@
+#include "variant.h"
+
+#include "errors.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace zelto {
+namespace {
+
+std::string trimmed(const std::string& s) {
+    size_t begin = 0;
+    size_t end = s.size();
+    while (begin < end && std::isspace(static_cast<unsigned char>(s[begin])))
+        ++begin;
+    while (end > begin && std::isspace(static_cast<unsigned char>(s[end - 1])))
+        --end;
+    return s.substr(begin, end - begin);
+}
+
+// A numeric string: optional sign, digits with an optional point, optional exponent. Anything else,
+// including an empty string, is a type mismatch.
+double parseNumber(const std::string& s) {
+    const std::string t = trimmed(s);
+    if (t.empty())
+        raise(err::TypeMismatch);
+    size_t i = 0;
+    if (t[i] == '+' || t[i] == '-')
+        ++i;
+    size_t digits = 0;
+    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) {
+        ++i;
+        ++digits;
+    }
+    if (i < t.size() && t[i] == '.') {
+        ++i;
+        while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) {
+            ++i;
+            ++digits;
+        }
+    }
+    if (digits == 0)
+        raise(err::TypeMismatch);
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-'))
+            ++i;
+        size_t expDigits = 0;
+        while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) {
+            ++i;
+            ++expDigits;
+        }
+        if (expDigits == 0)
+            raise(err::TypeMismatch);
+    }
+    if (i != t.size())
+        raise(err::TypeMismatch);
+    const double d = std::strtod(t.c_str(), nullptr);
+    if (!std::isfinite(d))
+        raise(err::Overflow);
+    return d;
+}
+
+bool equalsIgnoringCase(const std::string& a, const char* b) {
+    size_t i = 0;
+    for (; i < a.size() && b[i] != '\0'; ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != b[i])
+            return false;
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
+int64_t roundedInRange(double d, int64_t lo, int64_t hi) {
+    if (!std::isfinite(d))
+        raise(err::Overflow);
+    const double r = std::nearbyint(d); // the default rounding mode is half to even
+    if (r < static_cast<double>(lo) || r > static_cast<double>(hi))
+        raise(err::Overflow);
+    return static_cast<int64_t>(r);
+}
+
+int64_t wholeInRange(const Variant& v, int64_t lo, int64_t hi) {
+    switch (v.type()) {
+    case Variant::Type::Empty:
+        return 0;
+    case Variant::Type::Null:
+        raise(err::InvalidUseOfNull);
+    case Variant::Type::Boolean:
+    case Variant::Type::Integer:
+    case Variant::Type::Long: {
+        const int64_t n = v.integral();
+        if (n < lo || n > hi)
+            raise(err::Overflow);
+        return n;
+    }
+    case Variant::Type::Double:
+        return roundedInRange(v.real(), lo, hi);
+    case Variant::Type::String:
+        return roundedInRange(parseNumber(v.text()), lo, hi);
+    }
+    raise(err::TypeMismatch);
+}
+
+} // namespace
+
+int32_t Variant::toLong() const {
+    return static_cast<int32_t>(wholeInRange(*this, std::numeric_limits<int32_t>::min(),
+                                             std::numeric_limits<int32_t>::max()));
+}
+
+int16_t Variant::toInteger() const {
+    return static_cast<int16_t>(wholeInRange(*this, std::numeric_limits<int16_t>::min(),
+                                             std::numeric_limits<int16_t>::max()));
+}
+
+double Variant::toDouble() const {
+    switch (m_type) {
+    case Type::Empty:
+        return 0.0;
+    case Type::Null:
+        raise(err::InvalidUseOfNull);
+    case Type::Boolean:
+    case Type::Integer:
+    case Type::Long:
+        return integral();
+    case Type::Double:
+        return real();
+    case Type::String:
+        return parseNumber(text());
+    }
+    raise(err::TypeMismatch);
+}
+
+bool Variant::toBoolean() const {
+    switch (m_type) {
+    case Type::Empty:
+        return false;
+    case Type::Null:
+        raise(err::InvalidUseOfNull);
+    case Type::Boolean:
+    case Type::Integer:
+    case Type::Long:
+        return integral() != 0;
+    case Type::Double:
+        return real() != 0.0;
+    case Type::String: {
+        const std::string t = trimmed(text());
+        if (equalsIgnoringCase(t, "true"))
+            return true;
+        if (equalsIgnoringCase(t, "false"))
+            return false;
+        return parseNumber(t) != 0.0;
+    }
+    }
+    raise(err::TypeMismatch);
+}
+
+} // namespace zelto

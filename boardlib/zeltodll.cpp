@@ -1,0 +1,88 @@
+#include "zeltodll.h"
+
+namespace zelto {
+
+ZeltoDLL::ZeltoDLL(std::unique_ptr<SerialComponent> comm, MessagePump* pump, Limits limits)
+    : m_comm(std::move(comm)), m_pump(pump), m_limits(limits) {
+    if (!m_comm)
+        raise(err::DeviceUnavailable);
+    m_comm->setDTREnable(true);
+    m_comm->setHandshaking(2); // hardware flow control on RTS/CTS
+    m_comm->setInputLen(1);
+    m_comm->setRTSEnable(true);
+    m_comm->setSettings("57600,N,8,1");
+    m_comm->setSThreshold(1);
+}
+
+int16_t ZeltoDLL::CommPort() const {
+    return m_comm->commPort();
+}
+
+void ZeltoDLL::CommPort(int16_t New_CommPort) {
+    m_comm->setCommPort(New_CommPort);
+}
+
+bool ZeltoDLL::portopen() const {
+    return m_comm->portOpen();
+}
+
+void ZeltoDLL::portopen(bool New_open) {
+    m_comm->setPortOpen(New_open);
+    if (!New_open)
+        return;
+
+    sendcmd(0, 0, 0, false);
+    sendcmd(0, 0, 1, false);
+    // The board answers 51; bytes before it are stale and dropped, and a missing answer is no
+    // error.
+    int remaining = 10;
+    int16_t reply = 0;
+    do {
+        reply = getbyte();
+        --remaining;
+    } while (reply != 51 && remaining != 0);
+
+    pins(m_pins);
+    tris(m_tris);
+}
+
+bool ZeltoDLL::ready() {
+    return m_comm->ctsHolding() && !m_busy;
+}
+
+void ZeltoDLL::ready(bool) {
+    raise(err::SetNotPermitted);
+}
+
+Variant ZeltoDLL::tris() {
+    if (m_comm->portOpen()) {
+        sendcmd(5, 3, 0, false);
+        m_tris = Variant(getbyte());
+    }
+    return m_tris;
+}
+
+void ZeltoDLL::tris(const Variant& New_tris) {
+    m_tris = New_tris;
+    if (!m_comm->portOpen())
+        return;
+    const Bytes data = databyte(m_tris);
+    sendcmddata(0, 1, m_tris.toLong(), data, false);
+}
+
+int32_t ZeltoDLL::pins() {
+    if (m_comm->portOpen()) {
+        sendcmd(5, 3, 1, false);
+        m_pins = getbyte();
+    }
+    return m_pins;
+}
+
+void ZeltoDLL::pins(int32_t New_pins) {
+    m_pins = New_pins;
+    if (!m_comm->portOpen())
+        return;
+    sendcmddata(0, 2, m_pins, databyte(m_pins), false);
+}
+
+} // namespace zelto

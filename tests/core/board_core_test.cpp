@@ -1,0 +1,387 @@
+#include "board_fixture.h"
+
+#include <chrono>
+
+namespace zelto::test {
+namespace {
+
+using V = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
+
+class CoreTest : public BoardTest {};
+
+TEST_F(CoreTest, CreationConfiguresTheLineAndSendsNothing) {
+    EXPECT_EQ(serial->config(), (V{"DTREnable=1", "Handshaking=2", "InputLen=1", "RTSEnable=1",
+                                   "Settings=57600,N,8,1", "SThreshold=1"}));
+    EXPECT_FALSE(board->errflag());
+    EXPECT_FALSE(board->portopen());
+    EXPECT_TRUE(board->tris().isEmpty());
+    EXPECT_EQ(board->pins(), 0);
+    EXPECT_TRUE(serial->writes().empty());
+    EXPECT_EQ(serial->inputCalls(), 0);
+}
+
+TEST_F(CoreTest, OpeningHandshakeVariants) {
+    struct Case {
+        const char* name;
+        Bytes replies; // what the board sends; empty: the model answers by itself
+        Bytes leftOver;
+        bool errflag;
+    };
+    const Case cases[] = {
+        {"answers at once", "", "", false},
+        {"three stray bytes first", Bytes("\x01\x02\x03\x33\x44", 5), "\x44", false},
+        {"ten bytes without 51", Bytes("ABCDEFGHIJKL"), "KL", false},
+        {"silent", Bytes(), "", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        make();
+        if (!c.replies.empty() || std::string(c.name) == "silent")
+            answer(c.replies);
+        board->portopen(true);
+        EXPECT_EQ(hexWrites(*serial), (V{"00", "01", "04 80", "02 80"}));
+        EXPECT_EQ(serial->pending(), c.leftOver);
+        EXPECT_EQ(board->errflag(), c.errflag);
+        EXPECT_TRUE(board->ready());
+    }
+}
+
+TEST_F(CoreTest, AFailedReadCountsAsOneOfTheTen) {
+    serial->failNextReads(10);
+    board->portopen(true);
+    EXPECT_EQ(serial->pending(), "\x33"); // the answer came, but ten reads were spent
+    EXPECT_TRUE(board->errflag());
+    EXPECT_EQ(hexWrites(*serial).size(), 4u);
+}
+
+TEST_F(CoreTest, ValuesCachedWhileClosedReachTheBoardOnOpening) {
+    board->pins(165);
+    board->tris(Variant(15));
+    EXPECT_TRUE(serial->writes().empty());
+    EXPECT_EQ(board->pins(), 165);
+    EXPECT_EQ(board->tris(), Variant(15));
+
+    board->portopen(true);
+    EXPECT_EQ(hexWrites(*serial), (V{"00", "01", "05 D2", "03 87"}));
+    EXPECT_EQ(model->state().latch, 165);
+    EXPECT_EQ(model->state().tris, 15);
+}
+
+TEST_F(CoreTest, ClosingSendsNothingAndReopeningResendsTheCache) {
+    open();
+    board->pins(7);
+    board->errflag(true);
+    serial->clearWrites();
+    board->portopen(false);
+    EXPECT_TRUE(serial->writes().empty());
+    EXPECT_FALSE(board->portopen());
+    EXPECT_TRUE(board->errflag());
+    EXPECT_EQ(board->pins(), 7);
+    EXPECT_TRUE(board->tris().isEmpty());
+    board->portopen(true);
+    EXPECT_EQ(hexWrites(*serial), (V{"00", "01", "05 83", "02 80"}));
+}
+
+TEST_F(CoreTest, RegistersWhileOpen) {
+    open();
+    board->tris(Variant(255));
+    board->pins(0);
+    EXPECT_EQ(hexWrites(*serial), (V{"03 FF", "04 80"}));
+
+    model->state().tris = 0;
+    model->state().latch = 0x3C;
+    serial->clearWrites();
+    EXPECT_EQ(board->pins(), 60);
+    EXPECT_EQ(board->tris(), Variant(int16_t{0}));
+    EXPECT_EQ(hexWrites(*serial), (V{"57", "56"}));
+
+    board->portopen(false);
+    serial->clearWrites();
+    EXPECT_EQ(board->pins(), 60);
+    EXPECT_TRUE(serial->writes().empty());
+}
+
+TEST_F(CoreTest, RegisterValuesThatCannotBeSentFailAfterBeingCached) {
+    struct Case {
+        Variant tris;
+        int expected;
+        const char* written;
+    };
+    const Case cases[] = {
+        {Variant("abc"), 13, ""},  {Variant::null(), 94, ""},  {Variant(256), 5, ""},
+        {Variant(-258), 5, ""},    {Variant(2.5), 0, "02 81"}, {Variant("7"), 0, "03 83"},
+        {Variant(-2), 0, "02 7F"},
+    };
+    for (const Case& c : cases) {
+        make();
+        open();
+        EXPECT_EQ(errorOf([&] { board->tris(c.tris); }), c.expected);
+        EXPECT_EQ(sim::hex(serial->written()), c.written);
+        EXPECT_TRUE(board->ready());
+        board->portopen(false);
+        EXPECT_EQ(board->tris(), c.tris); // stored unchanged, not converted
+    }
+
+    make();
+    open();
+    EXPECT_EQ(errorOf([&] { board->pins(256); }), 5);
+    EXPECT_TRUE(serial->writes().empty());
+    board->portopen(false);
+    EXPECT_EQ(board->pins(), 256);
+}
+
+TEST_F(CoreTest, ABadCachedValueFailsTheOpeningAfterTheHandshake) {
+    board->tris(Variant("abc"));
+    EXPECT_EQ(errorOf([&] { board->portopen(true); }), 13);
+    EXPECT_EQ(hexWrites(*serial), (V{"00", "01", "04 80"}));
+    EXPECT_TRUE(board->portopen());
+
+    make();
+    board->pins(300);
+    board->tris(Variant(1));
+    EXPECT_EQ(errorOf([&] { board->portopen(true); }), 5);
+    EXPECT_EQ(hexWrites(*serial), (V{"00", "01"})); // the direction is not sent either
+    EXPECT_TRUE(board->portopen());
+    EXPECT_TRUE(board->ready());
+}
+
+TEST_F(CoreTest, ReadyReportsTheLineAndTheLinkAndCannotBeSet) {
+    open();
+    EXPECT_TRUE(board->ready());
+    serial->setCts(false);
+    EXPECT_FALSE(board->ready());
+    EXPECT_EQ(errorOf([&] { board->ready(true); }), 387);
+    EXPECT_EQ(errorOf([&] { board->ready(false); }), 387);
+    EXPECT_FALSE(board->ready());
+    serial->setCts(true);
+    EXPECT_TRUE(board->ready());
+
+    answer("\x01");
+    PrimitiveAccess::sendcmd(*board, 2, 0, 1, true);
+    EXPECT_FALSE(board->ready());
+    EXPECT_EQ(board->readbyte(), 1);
+    EXPECT_FALSE(board->ready()); // reading leaves the claim alone
+    EXPECT_TRUE(PrimitiveAccess::busy(*board));
+}
+
+TEST_F(CoreTest, ErrflagIsSettableAndClearedByTheNextReceive) {
+    open();
+    board->errflag(true);
+    EXPECT_TRUE(board->errflag());
+    serial->queueReply("\x05");
+    EXPECT_EQ(board->readbyte(), 5);
+    EXPECT_FALSE(board->errflag());
+}
+
+TEST_F(CoreTest, OkChecksTheAnswer) {
+    struct Case {
+        Bytes reply;
+        bool expected;
+        bool errflag;
+    };
+    const Case cases[] = {{"\x33", true, false},
+                          {Bytes(1, '\0'), false, false},
+                          {"\x34", false, false},
+                          {"", false, true}};
+    for (const Case& c : cases) {
+        make();
+        open();
+        answer(c.reply);
+        EXPECT_EQ(board->ok(), c.expected);
+        EXPECT_EQ(hexWrites(*serial), V{"01"});
+        EXPECT_EQ(board->errflag(), c.errflag);
+    }
+}
+
+TEST_F(CoreTest, ClosedPortFailsWith68AndWritesNothing) {
+    EXPECT_EQ(errorOf([&] { board->ok(); }), 68);
+    EXPECT_EQ(errorOf([&] { board->resetall(); }), 68);
+    EXPECT_TRUE(serial->writes().empty());
+    EXPECT_FALSE(PrimitiveAccess::busy(*board));
+    // putcmd does not check: the component's own error reaches the caller.
+    EXPECT_EQ(errorOf([&] { PrimitiveAccess::putcmd(*board, 5, 6, 0, ""); }), err::PortNotOpen);
+}
+
+TEST_F(CoreTest, ReadWordAndReadByte) {
+    struct Case {
+        Bytes replies;
+        int failFirst;
+        int32_t word;
+        bool errflag;
+    };
+    const Case cases[] = {
+        {"\x12\x34", 0, 4660, false},
+        {"\xFF\xFF", 0, 65535, false},
+        {"\x34", 1, 52, false},
+        {"\x12", 0, 4608, true},
+    };
+    for (const Case& c : cases) {
+        make();
+        open();
+        answer(c.replies);
+        serial->failNextReads(c.failFirst);
+        EXPECT_EQ(board->readword(), c.word);
+        EXPECT_EQ(board->errflag(), c.errflag);
+        EXPECT_TRUE(serial->writes().empty());
+    }
+    serial->queueReply("\xC8");
+    EXPECT_EQ(board->readbyte(), 200);
+}
+
+TEST_F(CoreTest, ReadsNeedNoOpenPort) {
+    board->errflag(false);
+    EXPECT_EQ(board->readbyte(), 0); // the component refuses: a failed read, no error
+    EXPECT_TRUE(board->errflag());
+}
+
+TEST_F(CoreTest, OperandLoadsAndValueCommands) {
+    struct Case {
+        int32_t value;
+        const char* bytes; // empty: error 5 and nothing written
+    };
+    const Case cases[] = {
+        {0, "08 80 80"},     {1, "0A 80 80"},   {2, "08 80 81"},    {255, "0A 80 FF"},
+        {256, "09 80 80"},   {511, "0B 80 FF"}, {512, "08 81 80"},  {0x1234, "08 89 9A"},
+        {65535, "0B FF FF"}, {-1, "0A 80 80"},  {-256, "09 80 80"}, {-2, "08 80 FF"},
+        {65536, ""},         {-66048, ""},
+    };
+    open();
+    for (const Case& c : cases) {
+        serial->clearWrites();
+        const int error = errorOf([&] { PrimitiveAccess::loadvalue(*board, c.value); });
+        EXPECT_EQ(error, *c.bytes ? 0 : 5) << c.value;
+        EXPECT_EQ(sim::hex(serial->written()), c.bytes) << c.value;
+    }
+
+    serial->clearWrites();
+    PrimitiveAccess::sendvaluecmd(*board, 300, 5, 5, 1, "", false);
+    EXPECT_EQ(hexWrites(*serial), (V{"09 80 96", "5B"}));
+    EXPECT_EQ(model->state().repeatOperand, 300);
+}
+
+TEST_F(CoreTest, TheLinkIsFreeAfterEveryKindOfFailure) {
+    open();
+    // An operand that cannot be encoded, after the claim.
+    EXPECT_EQ(errorOf([&] { PrimitiveAccess::sendvaluecmd(*board, 70000, 5, 5, 1, "", false); }),
+              5);
+    EXPECT_TRUE(board->ready());
+    // The component fails the write.
+    serial->setWriteError(err::DeviceGone);
+    EXPECT_EQ(errorOf([&] { board->resetall(); }), err::DeviceGone);
+    EXPECT_FALSE(PrimitiveAccess::busy(*board));
+    serial->setWriteError(0);
+    EXPECT_TRUE(serial->writes().empty());
+    // The board never answers.
+    serial->setSilent(true);
+    EXPECT_FALSE(board->ok());
+    EXPECT_TRUE(board->errflag());
+    EXPECT_TRUE(board->ready());
+}
+
+TEST_F(CoreTest, TheLinkWaitHoldsBackUntilTheLineRises) {
+    open();
+    serial->setCts(false);
+    const int risesAt = 5;
+    const int before = serial->ctsCalls();
+    serial->onCtsPoll([&](int poll) {
+        if (poll == before + risesAt) {
+            EXPECT_TRUE(serial->writes().empty());
+            serial->setCts(true);
+        }
+    });
+    board->resetall();
+    EXPECT_EQ(hexWrites(*serial), V{"5C"});
+    EXPECT_GE(serial->ctsCalls(), before + risesAt);
+}
+
+TEST_F(CoreTest, TheLinkWaitIsBounded) {
+    open();
+    serial->setCts(false);
+    const auto start = Clock::now();
+    EXPECT_EQ(errorOf([&] { board->high(1); }), err::LinkTimeout);
+    const auto waited = Clock::now() - start;
+    EXPECT_GE(waited, fastLimits().linkWait);
+    EXPECT_LT(waited, fastLimits().linkWait + Millis{500});
+    EXPECT_TRUE(serial->writes().empty());
+    EXPECT_FALSE(PrimitiveAccess::busy(*board));
+
+    // A claim left by a command sent with hold keeps the next command out too.
+    serial->setCts(true);
+    PrimitiveAccess::sendcmd(*board, 2, 0, 1, true);
+    serial->clearWrites();
+    EXPECT_EQ(errorOf([&] { board->high(1); }), err::LinkTimeout);
+    EXPECT_TRUE(serial->writes().empty());
+}
+
+TEST_F(CoreTest, CreationFailsWhenTheComponentFails) {
+    EXPECT_EQ(errorOf([] { ZeltoDLL z(nullptr); }), 68);
+}
+
+// A pump that delivers one pending "timer tick" which calls into the board object.
+class TickPump : public MessagePump {
+  public:
+    std::function<void()> tick;
+    int pumps = 0;
+    void pumpOnce() override {
+        ++pumps;
+        if (tick) {
+            auto t = std::move(tick);
+            tick = nullptr;
+            t();
+        }
+    }
+};
+
+class ReentryTest : public BoardTest {
+  protected:
+    ReentryTest() { make(&pump); }
+
+    // Clear-to-send rises at the n-th look at the line from now on.
+    void raiseCtsAfter(int n) {
+        const int from = serial->ctsCalls();
+        serial->onCtsPoll([this, from, n](int poll) {
+            if (poll == from + n)
+                serial->setCts(true);
+        });
+    }
+
+    TickPump pump;
+};
+
+TEST_F(ReentryTest, AMemberCalledFromThePumpCompletesFirst) {
+    open();
+    serial->setCts(false);
+    model->state().analog[2] = 0x0123;
+    int32_t nested = -1;
+    pump.tick = [&] { nested = board->a2d(2); };
+    raiseCtsAfter(4);
+    board->high(5);
+    EXPECT_EQ(hexWrites(*serial), (V{"34", "1B"}));
+    EXPECT_EQ(nested, 0x0123);
+    EXPECT_TRUE(board->ready());
+}
+
+TEST_F(ReentryTest, NothingPumpsWhileTheLinkIsHeldOrARepliesAreAwaited) {
+    open();
+    pump.pumps = 0;
+    serial->setSilent(true);
+    board->a2d(0); // both reply bytes time out
+    EXPECT_TRUE(board->errflag());
+    EXPECT_EQ(pump.pumps, 0);
+
+    // A failing member re-entered from the pump leaves the outer one intact.
+    serial->setSilent(false);
+    serial->setCts(false);
+    int nestedError = 0;
+    pump.tick = [&] { nestedError = errorOf([&] { board->pwm(0, 256, 0); }); };
+    raiseCtsAfter(3);
+    serial->clearWrites();
+    board->toggle(1);
+    EXPECT_EQ(nestedError, 5);
+    EXPECT_EQ(hexWrites(*serial), V{"22"});
+    EXPECT_GE(pump.pumps, 1);
+}
+
+} // namespace
+} // namespace zelto::test

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "board_model.h"
+#include "errors.h"
+#include "member_table.h"
+#include "sim_serial.h"
+#include "zeltodll.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zelto {
+
+// Reaches the board object's private primitives.
+struct PrimitiveAccess {
+    static void sendcmd(ZeltoDLL& z, int32_t g, int32_t s, int32_t b, bool hold) {
+        z.sendcmd(g, s, b, hold);
+    }
+    static void sendvaluecmd(ZeltoDLL& z, int32_t v, int32_t g, int32_t s, int32_t b,
+                             const Bytes& data, bool hold) {
+        z.sendvaluecmd(v, g, s, b, data, hold);
+    }
+    static void putcmd(ZeltoDLL& z, int32_t g, int32_t s, int32_t b, const Bytes& data) {
+        z.putcmd(g, s, b, data);
+    }
+    static void loadvalue(ZeltoDLL& z, int32_t v) { z.loadvalue(v); }
+    static bool busy(const ZeltoDLL& z) { return z.m_busy; }
+};
+
+namespace test {
+
+// Short limits keep the tests of silent boards and low lines fast.
+inline Limits fastLimits() {
+    return Limits{Millis{300}, Millis{30}, Millis{60}};
+}
+
+// The error number that f raises, or 0.
+inline int errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const AutomationError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+// Writes as upper-case hex, one string per write: {"09 80 96", "5B"}.
+inline std::vector<std::string> hexWrites(const sim::SimSerial& serial) {
+    std::vector<std::string> out;
+    for (const Bytes& w : serial.writes())
+        out.push_back(sim::hex(w));
+    return out;
+}
+
+// A board object joined to a simulated board.
+class BoardTest : public ::testing::Test {
+  protected:
+    explicit BoardTest(MessagePump* pump = nullptr) { make(pump); }
+
+    void make(MessagePump* pump = nullptr, Limits limits = fastLimits()) {
+        auto serial = std::make_unique<sim::SimSerial>(model);
+        this->serial = serial.get();
+        board = std::make_unique<ZeltoDLL>(std::move(serial), pump, limits);
+    }
+
+    // Opens the port and forgets the opening's traffic.
+    void open() {
+        board->portopen(true);
+        serial->clearWrites();
+    }
+
+    // The board answers exactly these bytes and nothing else.
+    void answer(const Bytes& bytes) {
+        serial->setSilent(true);
+        serial->queueReply(bytes);
+    }
+
+    Variant call(int32_t dispid, MemberKind kind, std::vector<Variant> args = {}) {
+        return invoke(*board, dispid, kind, args);
+    }
+
+    std::shared_ptr<sim::BoardModel> model = std::make_shared<sim::BoardModel>();
+    sim::SimSerial* serial = nullptr;
+    std::unique_ptr<ZeltoDLL> board;
+};
+
+} // namespace test
+} // namespace zelto

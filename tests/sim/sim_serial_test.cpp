@@ -1,0 +1,128 @@
+#include "errors.h"
+#include "sim_serial.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+using namespace std::chrono_literals;
+using zelto::Bytes;
+using zelto::Millis;
+using zelto::sim::hex;
+using zelto::sim::SimSerial;
+namespace err = zelto::err;
+
+namespace {
+
+template <typename F> int32_t errorOf(F&& f) {
+    try {
+        f();
+    } catch (const zelto::AutomationError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+Bytes readAll(SimSerial& port) {
+    Bytes all;
+    for (Bytes b = port.input(); !b.empty(); b = port.input())
+        all += b;
+    return all;
+}
+
+TEST(SimSerial, PortNumberOpeningAndClosedPort) {
+    SimSerial port;
+    EXPECT_EQ(port.commPort(), 1);
+    EXPECT_EQ(errorOf([&] { port.setOutput("\x01"); }), err::PortNotOpen);
+    EXPECT_EQ(errorOf([&] { port.input(); }), err::PortNotOpen);
+    EXPECT_EQ(errorOf([&] { port.ctsHolding(); }), err::PortNotOpen);
+    EXPECT_EQ(errorOf([&] { port.setCommPort(0); }), err::InvalidPortNumber);
+    port.setCommPort(4);
+    port.setOpenError(err::NoSuchPort);
+    EXPECT_EQ(errorOf([&] { port.setPortOpen(true); }), err::NoSuchPort);
+    EXPECT_FALSE(port.portOpen());
+    port.setOpenError(0);
+    port.setPortOpen(true);
+    EXPECT_EQ(errorOf([&] { port.setPortOpen(true); }), err::PortAlreadyOpen);
+    EXPECT_EQ(errorOf([&] { port.setCommPort(2); }), err::PortAlreadyOpen);
+    EXPECT_EQ(port.commPort(), 4);
+    EXPECT_TRUE(port.writes().empty());
+    EXPECT_TRUE(port.model()->events().empty());
+}
+
+TEST(SimSerial, WritesReachTheModelAndRepliesComeBackOneByteAtATime) {
+    SimSerial port;
+    port.model()->state().analog[0] = 1023;
+    port.queueReply("\x10\x20"); // before opening, ahead of the board's answers
+    port.setPortOpen(true);
+    port.setOutput("\x01");
+    port.setOutput("\x30");
+    EXPECT_EQ(port.writes(), (std::vector<Bytes>{"\x01", "\x30"}));
+    EXPECT_EQ(port.input(), "\x10");
+    EXPECT_EQ(hex(readAll(port)), "20 33 03 FF");
+    EXPECT_EQ(port.inputCalls(), 6); // the last one found nothing
+}
+
+TEST(SimSerial, SilentBoardStillSeesTheBytes) {
+    SimSerial port;
+    port.setPortOpen(true);
+    port.setSilent(true);
+    port.queueReply("\x42");
+    port.setOutput("\x0D");
+    port.setOutput("\x01");
+    EXPECT_TRUE(port.model()->state().led);
+    EXPECT_EQ(hex(readAll(port)), "42");
+}
+
+TEST(SimSerial, FailedReadsAndWrites) {
+    SimSerial port;
+    port.setPortOpen(true);
+    port.setOutput("\x01");
+    port.failNextReads(2, err::DeviceGone);
+    EXPECT_EQ(errorOf([&] { port.input(); }), err::DeviceGone);
+    EXPECT_EQ(errorOf([&] { port.input(); }), err::DeviceGone);
+    EXPECT_EQ(port.input(), "\x33"); // the failed reads left it pending
+
+    port.setWriteError(err::PortIoError);
+    EXPECT_EQ(errorOf([&] { port.setOutput("\x0D"); }), err::PortIoError);
+    EXPECT_EQ(port.writes().size(), 1u);
+    EXPECT_FALSE(port.model()->state().led);
+}
+
+TEST(SimSerial, CtsRaisedByThePollCallbackAndShortWaitsWhileLow) {
+    SimSerial port;
+    port.setPortOpen(true);
+    port.setCts(false);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(port.ctsHolding(Millis{5000}));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    port.onCtsPoll([&](int poll) {
+        if (poll == 4)
+            port.setCts(true);
+    });
+    int polls = 0;
+    while (!port.ctsHolding(Millis{50}) && polls < 10)
+        ++polls;
+    EXPECT_EQ(polls, 2);
+    EXPECT_EQ(port.ctsCalls(), 4);
+}
+
+TEST(SimSerial, InputWaitsForASilentBoardAndWakesOnAReply) {
+    SimSerial port;
+    port.setPortOpen(true);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(port.input(Millis{30}), "");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 29ms);
+
+    std::thread board([&] {
+        std::this_thread::sleep_for(20ms);
+        port.queueReply("\x33");
+    });
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(port.input(Millis{10000}), "\x33");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    board.join();
+}
+
+} // namespace
