@@ -1,0 +1,388 @@
+#include "posix_serial.h"
+
+#include "errors.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+
+namespace zelto {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often a wait for clear-to-send looks at the line: the modem-status change wait of the
+// kernel cannot time out, so the line is sampled, often enough to answer within a millisecond.
+constexpr auto kCtsSample = std::chrono::microseconds{500};
+
+struct Rate {
+    long baud;
+    speed_t speed;
+};
+
+constexpr Rate kRates[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+// A pseudo-terminal has no modem lines and answers their requests with one of these.
+bool noModemLines(int error) {
+    return error == ENOTTY || error == EINVAL;
+}
+
+int pollMillis(Millis wait) {
+    return static_cast<int>(std::min<Millis::rep>(wait.count(), 60'000));
+}
+
+// B0 for a rate that has no constant; the settings parser accepts only rates that have one.
+speed_t speedOf(long baud) {
+    for (const Rate& rate : kRates)
+        if (rate.baud == baud)
+            return rate.speed;
+    return B0;
+}
+
+bool parseNumber(const std::string& text, long& value) {
+    if (text.empty() || text.size() > 9)
+        return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    return true;
+}
+
+} // namespace
+
+PosixSerial::PosixSerial(std::string devicePath) : m_path(std::move(devicePath)) {}
+
+PosixSerial::~PosixSerial() {
+    close();
+}
+
+std::string PosixSerial::deviceForPort(int16_t port) {
+    if (port < 1 || port > 255)
+        raise(err::InvalidPortNumber);
+    return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+void PosixSerial::setDevicePath(std::string devicePath) {
+    if (portOpen())
+        raise(err::PortAlreadyOpen);
+    m_path = std::move(devicePath);
+}
+
+std::string PosixSerial::devicePath() const {
+    return m_path.empty() ? deviceForPort(m_port) : m_path;
+}
+
+void PosixSerial::setCommPort(int16_t port) {
+    if (port < 1 || port > 255)
+        raise(err::InvalidPortNumber);
+    if (portOpen())
+        raise(err::PortAlreadyOpen);
+    m_port = port;
+}
+
+void PosixSerial::setPortOpen(bool open) {
+    if (!open) {
+        close();
+        return;
+    }
+    if (portOpen())
+        raise(err::PortAlreadyOpen);
+    this->open();
+}
+
+void PosixSerial::fail(int32_t number, int error) const {
+    std::string text = errorDescription(number) + ": " + devicePath();
+    if (error != 0)
+        text += " (errno " + std::to_string(error) + ")";
+    throw AutomationError(number, text);
+}
+
+void PosixSerial::failIo(int error) {
+    // After a hang-up (an unplugged adapter, the other end of a pseudo-terminal closed) the kernel
+    // answers every request with one of these.
+    if (error == EIO || error == ENXIO || error == ENODEV || error == EBADF)
+        fail(err::DeviceGone, error);
+    fail(err::PortIoError, error);
+}
+
+void PosixSerial::requireOpen() const {
+    if (!portOpen())
+        raise(err::PortNotOpen);
+}
+
+void PosixSerial::open() {
+    const std::string path = devicePath();
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+        case ENOTDIR:
+        case EIO: // a device node without hardware behind it
+            fail(err::NoSuchPort, error);
+        case EBUSY:
+            fail(err::PortInUse, error);
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            fail(err::PermissionDenied, error);
+        default:
+            fail(err::PortIoError, error);
+        }
+    }
+    // The lock keeps out every other opener, including privileged ones that the exclusive mode of
+    // the terminal lets through.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        fail(error == EWOULDBLOCK ? err::PortInUse : err::PortIoError, error);
+    }
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) {
+        const int error = errno;
+        ::close(fd);
+        fail(error == ENOTTY ? err::NoSuchPort : err::PortIoError, error);
+    }
+    ::ioctl(fd, TIOCEXCL);
+    m_fd = fd;
+    try {
+        applyLine();
+        applyModemLines();
+        // Bytes that arrived while nobody had the port open are not meant for this opener.
+        ::tcflush(m_fd, TCIFLUSH);
+    } catch (...) {
+        close();
+        throw;
+    }
+}
+
+void PosixSerial::close() {
+    if (m_fd < 0)
+        return;
+    // The exclusive mode belongs to the terminal and would outlive this descriptor while another
+    // one is open (the simulator holds its pseudo-terminal open); the lock goes with the close.
+    ::ioctl(m_fd, TIOCNXCL);
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+void PosixSerial::applyLine() {
+    if (!portOpen())
+        return;
+    termios tio{};
+    if (::tcgetattr(m_fd, &tio) != 0)
+        failIo(errno);
+    ::cfmakeraw(&tio);
+    constexpr tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CLOCAL | CREAD | sizes[m_line.dataBits - 5];
+    if (m_line.parity != 'N')
+        tio.c_cflag |= PARENB;
+    if (m_line.parity == 'O')
+        tio.c_cflag |= PARODD;
+    if (m_line.stopBits == 2)
+        tio.c_cflag |= CSTOPB;
+    if (m_handshaking & 2)
+        tio.c_cflag |= CRTSCTS;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
+    if (m_handshaking & 1)
+        tio.c_iflag |= IXON | IXOFF;
+    if (m_line.parity != 'N')
+        tio.c_iflag |= INPCK;
+    // With a minimum of one byte a read of nothing on the non-blocking descriptor fails with
+    // EAGAIN, which keeps it apart from the end of file of a hung-up line.
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    const speed_t speed = speedOf(m_line.baud);
+    ::cfsetispeed(&tio, speed);
+    ::cfsetospeed(&tio, speed);
+    if (::tcsetattr(m_fd, TCSANOW, &tio) != 0)
+        failIo(errno);
+}
+
+void PosixSerial::applyModemLines() {
+    if (!portOpen())
+        return;
+    int raise = 0;
+    int lower = 0;
+    (m_dtr ? raise : lower) |= TIOCM_DTR;
+    (m_rts ? raise : lower) |= TIOCM_RTS;
+    for (auto [request, bits] : {std::pair{TIOCMBIS, raise}, std::pair{TIOCMBIC, lower}}) {
+        if (bits == 0)
+            continue;
+        if (::ioctl(m_fd, request, &bits) != 0 && !noModemLines(errno))
+            failIo(errno);
+    }
+}
+
+bool PosixSerial::ctsHolding(Millis maxWait) {
+    requireOpen();
+    const auto deadline = Clock::now() + maxWait;
+    for (;;) {
+        int status = 0;
+        if (::ioctl(m_fd, TIOCMGET, &status) != 0) {
+            if (noModemLines(errno))
+                return true;
+            failIo(errno);
+        }
+        if (status & TIOCM_CTS)
+            return true;
+        const auto now = Clock::now();
+        if (now >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::min<Clock::duration>(kCtsSample, deadline - now));
+    }
+}
+
+void PosixSerial::setOutput(const Bytes& bytes) {
+    requireOpen();
+    size_t done = 0;
+    auto lastProgress = Clock::now();
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(m_fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            lastProgress = Clock::now();
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN)
+            failIo(errno);
+        const auto stalled = Clock::now() - lastProgress;
+        if (stalled >= WriteStallLimit)
+            fail(err::PortIoError, EAGAIN);
+        pollfd p{m_fd, POLLOUT, 0};
+        const auto left = std::chrono::ceil<Millis>(WriteStallLimit - stalled);
+        if (::poll(&p, 1, pollMillis(left)) < 0 && errno != EINTR)
+            failIo(errno);
+    }
+}
+
+Bytes PosixSerial::input(Millis maxWait) {
+    requireOpen();
+    const auto deadline = Clock::now() + maxWait;
+    char buffer[4096];
+    const size_t want = m_inputLen > 0 ? static_cast<size_t>(m_inputLen) : sizeof buffer;
+    for (;;) {
+        const ssize_t n = ::read(m_fd, buffer, std::min(want, sizeof buffer));
+        if (n > 0)
+            return Bytes(buffer, static_cast<size_t>(n));
+        // With the descriptor non-blocking, a read of nothing means the line was hung up.
+        if (n == 0)
+            fail(err::DeviceGone, 0);
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN)
+            failIo(errno);
+        const auto now = Clock::now();
+        if (now >= deadline)
+            return {};
+        pollfd p{m_fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, pollMillis(std::chrono::ceil<Millis>(deadline - now)));
+        if (ready < 0 && errno != EINTR)
+            failIo(errno);
+        if (ready > 0 && (p.revents & POLLNVAL))
+            fail(err::DeviceGone, EBADF);
+        // Hang-ups and errors are told by the next read, after any bytes still waiting.
+    }
+}
+
+void PosixSerial::setDTREnable(bool enable) {
+    m_dtr = enable;
+    applyModemLines();
+}
+
+void PosixSerial::setHandshaking(int16_t mode) {
+    if (mode < 0 || mode > 3)
+        raise(err::InvalidArgument);
+    m_handshaking = mode;
+    applyLine();
+    applyModemLines();
+}
+
+void PosixSerial::setInputLen(int16_t length) {
+    if (length < 0)
+        raise(err::InvalidArgument);
+    m_inputLen = length;
+}
+
+void PosixSerial::setRTSEnable(bool enable) {
+    m_rts = enable;
+    applyModemLines();
+}
+
+void PosixSerial::setSettings(const std::string& settings) {
+    std::string fields[4];
+    size_t count = 0;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = settings.find(',', start);
+        if (count == 4)
+            raise(err::InvalidArgument);
+        fields[count++] = settings.substr(start, comma - start);
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    if (count != 4)
+        raise(err::InvalidArgument);
+
+    Line line;
+    long bits = 0;
+    if (!parseNumber(fields[0], line.baud) || speedOf(line.baud) == B0)
+        raise(err::InvalidArgument);
+
+    if (fields[1].size() != 1)
+        raise(err::InvalidArgument);
+    line.parity = static_cast<char>(std::toupper(static_cast<unsigned char>(fields[1][0])));
+    if (line.parity != 'N' && line.parity != 'E' && line.parity != 'O')
+        raise(err::InvalidArgument);
+
+    if (!parseNumber(fields[2], bits) || bits < 5 || bits > 8)
+        raise(err::InvalidArgument);
+    line.dataBits = static_cast<int>(bits);
+
+    if (fields[3] != "1" && fields[3] != "2")
+        raise(err::InvalidArgument);
+    line.stopBits = fields[3][0] - '0';
+
+    m_line = line;
+    m_settings = settings;
+    applyLine();
+}
+
+void PosixSerial::setSThreshold(int16_t threshold) {
+    if (threshold < 0)
+        raise(err::InvalidArgument);
+    m_sThreshold = threshold;
+}
+
+std::unique_ptr<SerialComponent> makeSystemSerialComponent() {
+    return std::make_unique<PosixSerial>();
+}
+
+} // namespace zelto

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "serial_component.h"
+
+#include <cstdint>
+#include <string>
+
+namespace zelto {
+
+// A serial port of a POSIX system, driven through termios.
+//
+// The port is named by number, COM n being /dev/ttyS(n-1) for n from 1 to 255 (1 at creation), or
+// by any device path (a USB adapter, a pseudo-terminal), which takes precedence over the number
+// while it is set. Opening is exclusive: a second opener of the same device, in this or another
+// process, fails with err::PortInUse until the first one closes it. The number and the path can
+// only be changed while the port is closed, and an open port cannot be opened again: both fail
+// with err::PortAlreadyOpen. Closing a closed port does nothing.
+//
+// Every failure is an AutomationError with one of the err::Port... numbers (or err::NoSuchPort,
+// err::PermissionDenied, err::DeviceGone, err::InvalidPortNumber), or err::InvalidArgument for a
+// line set-up value that cannot be used.
+class PosixSerial : public SerialComponent {
+  public:
+    PosixSerial() = default;
+    explicit PosixSerial(std::string devicePath);
+    ~PosixSerial() override;
+    PosixSerial(const PosixSerial&) = delete;
+    PosixSerial& operator=(const PosixSerial&) = delete;
+
+    // The device a port number stands for.
+    static std::string deviceForPort(int16_t port);
+
+    // An empty path returns to the port number.
+    void setDevicePath(std::string devicePath);
+    // The device that opening uses: the path when set, else the one of the port number.
+    std::string devicePath() const;
+
+    int16_t commPort() const override { return m_port; }
+    void setCommPort(int16_t port) override;
+
+    bool portOpen() const override { return m_fd >= 0; }
+    void setPortOpen(bool open) override;
+
+    // A port without modem lines (a pseudo-terminal) reports the line asserted.
+    bool ctsHolding(Millis maxWait = Millis{0}) override;
+    void setOutput(const Bytes& bytes) override;
+    // At most InputLen bytes (0: all that are waiting), one with the board object's set-up.
+    Bytes input(Millis maxWait = Millis{0}) override;
+
+    void setDTREnable(bool enable) override;
+    // 0 none, 1 XON/XOFF, 2 RTS/CTS, 3 both.
+    void setHandshaking(int16_t mode) override;
+    void setInputLen(int16_t length) override;
+    void setRTSEnable(bool enable) override;
+    // "baud,parity,data bits,stop bits": parity N, E or O, 5 to 8 data bits, 1 or 2 stop bits.
+    void setSettings(const std::string& settings) override;
+    // Kept for completeness; this port raises no send events, so the value has no effect.
+    void setSThreshold(int16_t threshold) override;
+
+    int16_t handshaking() const { return m_handshaking; }
+    int16_t inputLen() const { return m_inputLen; }
+    int16_t sThreshold() const { return m_sThreshold; }
+    bool dtrEnable() const { return m_dtr; }
+    bool rtsEnable() const { return m_rts; }
+    const std::string& settings() const { return m_settings; }
+
+    // How long a write may make no progress (the output buffer stays full) before it fails with
+    // err::PortIoError.
+    static constexpr Millis WriteStallLimit{5000};
+
+  private:
+    struct Line {
+        long baud = 9600;
+        char parity = 'N'; // N, E or O
+        int dataBits = 8;
+        int stopBits = 1;
+    };
+
+    void open();
+    void close();
+    void applyLine();
+    void applyModemLines();
+    [[noreturn]] void fail(int32_t number, int error) const;
+    [[noreturn]] void failIo(int error);
+    void requireOpen() const;
+
+    int m_fd = -1;
+    int16_t m_port = 1;
+    std::string m_path;
+    bool m_dtr = true;
+    bool m_rts = true;
+    int16_t m_handshaking = 0;
+    int16_t m_inputLen = 0;
+    int16_t m_sThreshold = 0;
+    std::string m_settings = "9600,N,8,1";
+    Line m_line;
+};
+
+} // namespace zelto

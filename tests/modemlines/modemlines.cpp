@@ -1,0 +1,113 @@
+// Test-only preload library: gives pseudo-terminal slaves the modem lines they lack.
+//
+// The modem-line requests (TIOCMGET, TIOCMBIS, TIOCMBIC, TIOCMSET) on the slave side of a
+// pseudo-terminal are answered here instead of failing: clear-to-send comes from the file named by
+// ZELTO_CTS_FILE ("1" asserted, "0" low; a missing file counts as asserted), data-set-ready and
+// carrier detect are always asserted, and data-terminal-ready and request-to-send keep what the
+// process last set, per device. Without ZELTO_CTS_FILE every request goes to the kernel unchanged,
+// and so does every other descriptor and request.
+//
+// Built without sanitizers. In a sanitized process the sanitizer runtime has to come first:
+// LD_PRELOAD="<libasan.so>:libzeltomodemlines.so".
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace {
+
+using IoctlFn = int (*)(int, unsigned long, ...);
+
+IoctlFn realIoctl() {
+    static IoctlFn fn = reinterpret_cast<IoctlFn>(dlsym(RTLD_NEXT, "ioctl"));
+    return fn;
+}
+
+// Slaves of the pseudo-terminal multiplexer have majors 136 to 143.
+bool isPtySlave(int fd, dev_t& device) {
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    const unsigned m = major(st.st_rdev);
+    device = st.st_rdev;
+    return m >= 136 && m <= 143;
+}
+
+bool ctsAsserted(const char* path) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    char c = '1';
+    const ssize_t n = read(fd, &c, 1);
+    close(fd);
+    return n != 1 || c != '0';
+}
+
+// The output lines each device was last given.
+struct Lines {
+    dev_t device;
+    int bits;
+};
+constexpr int kDevices = 64;
+Lines g_lines[kDevices];
+int g_used = 0;
+pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
+
+int& outputLines(dev_t device) {
+    for (int i = 0; i < g_used; ++i)
+        if (g_lines[i].device == device)
+            return g_lines[i].bits;
+    const int slot = g_used < kDevices ? g_used++ : kDevices - 1;
+    g_lines[slot] = Lines{device, 0};
+    return g_lines[slot].bits;
+}
+
+int emulate(unsigned long request, int* arg, dev_t device, const char* ctsFile) {
+    if (arg == nullptr) {
+        errno = EFAULT;
+        return -1;
+    }
+    constexpr int kOutputs = TIOCM_DTR | TIOCM_RTS;
+    pthread_mutex_lock(&g_lock);
+    int& bits = outputLines(device);
+    switch (request) {
+    case TIOCMGET:
+        *arg = bits | TIOCM_DSR | TIOCM_CAR | (ctsAsserted(ctsFile) ? TIOCM_CTS : 0);
+        break;
+    case TIOCMBIS:
+        bits |= *arg & kOutputs;
+        break;
+    case TIOCMBIC:
+        bits &= ~(*arg & kOutputs);
+        break;
+    default: // TIOCMSET
+        bits = *arg & kOutputs;
+        break;
+    }
+    pthread_mutex_unlock(&g_lock);
+    return 0;
+}
+
+} // namespace
+
+extern "C" int ioctl(int fd, unsigned long request, ...) __THROW {
+    va_list args;
+    va_start(args, request);
+    void* arg = va_arg(args, void*);
+    va_end(args);
+
+    const bool modemRequest =
+        request == TIOCMGET || request == TIOCMBIS || request == TIOCMBIC || request == TIOCMSET;
+    const char* ctsFile = modemRequest ? getenv("ZELTO_CTS_FILE") : nullptr;
+    dev_t device = 0;
+    if (ctsFile != nullptr && *ctsFile != '\0' && isPtySlave(fd, device))
+        return emulate(request, static_cast<int*>(arg), device, ctsFile);
+    return realIoctl()(fd, request, arg);
+}

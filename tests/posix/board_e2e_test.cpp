@@ -1,0 +1,278 @@
+// The board object with the termios component against the simulator program over a real
+// pseudo-terminal.
+
+#include "errors.h"
+#include "posix_serial.h"
+#include "pty_pair.h"
+#include "sim_process.h"
+#include "zeltodll.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace zelto {
+namespace {
+
+using test::Clock;
+using test::CtsFile;
+using test::EmulatedModemLines;
+using test::SimProcess;
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+
+int32_t errorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const AutomationError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+std::unique_ptr<ZeltoDLL> boardOn(const std::string& device, Limits limits = {},
+                                  MessagePump* pump = nullptr) {
+    return std::make_unique<ZeltoDLL>(std::make_unique<PosixSerial>(device), pump, limits);
+}
+
+// Opens the port and takes the four commands of the opening from the simulator's log.
+Lines openBoard(ZeltoDLL& board, SimProcess& sim) {
+    board.portopen(true);
+    return sim.nextBytes(4);
+}
+
+class FunctionPump : public MessagePump {
+  public:
+    explicit FunctionPump(std::function<void()> f) : m_f(std::move(f)) {}
+    void pumpOnce() override { m_f(); }
+
+  private:
+    std::function<void()> m_f;
+};
+
+TEST(BoardOverPty, OpeningHandshakeResendsTheCachedRegisters) {
+    SimProcess sim;
+    auto board = boardOn(sim.device());
+    EXPECT_EQ(openBoard(*board, sim), (Lines{"00", "01", "04 80", "02 80"}));
+    EXPECT_FALSE(board->errflag());
+
+    board->pins(165);
+    board->tris(15);
+    EXPECT_EQ(sim.nextBytes(2), (Lines{"05 D2", "03 87"}));
+    board->portopen(false);
+    EXPECT_TRUE(sim.quiet(20ms)) << "closing sent something";
+    EXPECT_EQ(openBoard(*board, sim), (Lines{"00", "01", "05 D2", "03 87"}));
+    // Pins 0..3 are inputs now (tris 15) and read low; 4..7 read the latch.
+    EXPECT_EQ(board->pins(), 0xA0);
+    EXPECT_EQ(sim.nextCommand()->bytes, "57");
+}
+
+TEST(BoardOverPty, HandshakeSkipsStrayBytesForAtMostTenReads) {
+    SimProcess sim;
+    const struct {
+        int stray;
+        bool okAfter; // false: a stray byte was left over for the next reply
+    } cases[] = {{0, true}, {3, true}, {9, true}, {12, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stray);
+        sim.control("stray " + std::to_string(c.stray));
+        auto board = boardOn(sim.device());
+        EXPECT_EQ(openBoard(*board, sim), (Lines{"00", "01", "04 80", "02 80"}));
+        EXPECT_EQ(board->ok(), c.okAfter);
+        EXPECT_EQ(sim.nextBytes(1), Lines{"01"});
+    }
+}
+
+TEST(BoardOverPty, EachCommandGroupGetsItsReply) {
+    SimProcess sim;
+    auto board = boardOn(sim.device());
+    openBoard(*board, sim);
+    board->tris(255); // every pin an input, so that inp reads the level applied from outside
+    ASSERT_EQ(sim.nextBytes(1), Lines{"03 FF"});
+
+    const struct {
+        const char* what;
+        const char* setUp; // control command giving the board its answer
+        std::function<int32_t()> member;
+        int32_t result;
+        Lines bytes; // what the board decoded, in order
+        const char* reply;
+    } cases[] = {
+        {"a2d", "analog 0 1023", [&] { return board->a2d(0); }, 1023, {"30"}, "03 FF"},
+        {"a2d pin 5", "analog 5 518", [&] { return board->a2d(5); }, 518, {"3A"}, "02 06"},
+        {"inp high", "input 3 1", [&] { return board->inp(3); }, 1, {"27"}, "31"},
+        {"inp low", "input 3 0", [&] { return board->inp(3); }, 0, {"27"}, "30"},
+        {"eeprom get",
+         "state",
+         [&] {
+             board->eeprom(300, 77);
+             return board->eeprom(300);
+         },
+         77,
+         {"09 80 96", "51 A6", "09 80 96", "52"},
+         "4D"},
+        {"count",
+         "count 4660",
+         [&] { return board->count(2, 100); },
+         4660,
+         {"08 80 B2", "44"},
+         "12 34"},
+        {"counter", "counter 513", [&] { return board->counter(); }, 513, {"5A"}, "02 01"},
+        {"ok", "state", [&] { return board->ok() ? 1 : 0; }, 1, {"01"}, "33"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim.control(c.setUp);
+        EXPECT_EQ(c.member(), c.result);
+        EXPECT_FALSE(board->errflag());
+        std::vector<test::LoggedCommand> logged;
+        for (size_t i = 0; i < c.bytes.size(); ++i)
+            if (auto l = sim.nextCommand())
+                logged.push_back(*l);
+        ASSERT_EQ(logged.size(), c.bytes.size());
+        for (size_t i = 0; i < logged.size(); ++i)
+            EXPECT_EQ(logged[i].bytes, c.bytes[i]);
+        EXPECT_EQ(logged.back().reply, c.reply);
+    }
+}
+
+TEST(BoardOverPty, EveryByteValueCrossesUnchanged) {
+    // Writing value v sends every data byte value 0x80..0xFF over the whole set; reading it back
+    // brings every value 0..255 from the board.
+    SimProcess sim;
+    auto board = boardOn(sim.device());
+    openBoard(*board, sim);
+    auto valueAt = [](int address) { return (address * 37 + 11) & 0xFF; };
+    for (int a = 0; a < 256; ++a)
+        board->eeprom(a, valueAt(a));
+    for (int a = 0; a < 256; ++a) {
+        ASSERT_EQ(board->eeprom(a), valueAt(a)) << "address " << a;
+        ASSERT_FALSE(board->errflag());
+    }
+    EXPECT_EQ(board->readbyte(), 0) << "a reply byte was left over";
+    EXPECT_TRUE(board->errflag());
+}
+
+TEST(BoardOverPty, MemberWaitsForClearToSendThenWritesExactlyItsBytes) {
+    CtsFile cts;
+    EmulatedModemLines lines(cts.path());
+    SimProcess sim({"--cts-file", cts.path()});
+    bool raised = false;
+    Lines decodedWhileLow;
+    FunctionPump pump([&] {
+        if (raised)
+            return;
+        // The member is waiting: the board must not have received anything yet.
+        decodedWhileLow.clear();
+        while (auto c = sim.nextCommand(5ms))
+            decodedWhileLow.push_back(c->bytes);
+        sim.send("cts high");
+        raised = true;
+    });
+    auto board = boardOn(sim.device(), {}, &pump);
+    openBoard(*board, sim);
+    EXPECT_TRUE(board->ready());
+
+    sim.control("cts low");
+    EXPECT_FALSE(board->ready());
+    const auto start = Clock::now();
+    board->resetall();
+    EXPECT_LT(Clock::now() - start, 2s);
+    EXPECT_TRUE(raised);
+    EXPECT_TRUE(decodedWhileLow.empty()) << decodedWhileLow.front();
+    EXPECT_EQ(sim.nextBytes(1), Lines{"5C"});
+    EXPECT_TRUE(sim.quiet(30ms));
+    EXPECT_TRUE(board->ready());
+}
+
+TEST(BoardOverPty, LineHeldLowEndsTheMemberAtTheLinkLimit) {
+    CtsFile cts;
+    EmulatedModemLines lines(cts.path());
+    SimProcess sim({"--cts-file", cts.path()});
+    Limits limits;
+    limits.linkWait = 200ms;
+    auto board = boardOn(sim.device(), limits);
+    openBoard(*board, sim);
+    sim.control("cts low");
+    const auto start = Clock::now();
+    EXPECT_EQ(errorOf([&] { board->high(3); }), err::LinkTimeout);
+    const auto waited = Clock::now() - start;
+    EXPECT_GE(waited, 200ms);
+    EXPECT_LT(waited, 1s);
+    EXPECT_TRUE(sim.quiet(30ms));
+}
+
+TEST(BoardOverPty, SilentBoardEndsTheMemberWithinItsLimit) {
+    SimProcess sim;
+    auto board = boardOn(sim.device());
+    openBoard(*board, sim);
+    sim.control("silent on");
+    const auto start = Clock::now();
+    EXPECT_EQ(board->a2d(0), 0);
+    const auto waited = Clock::now() - start;
+    EXPECT_TRUE(board->errflag());
+    EXPECT_GE(waited, 2 * board->limits().reply);
+    EXPECT_LT(waited, 2 * board->limits().reply + 500ms);
+    EXPECT_TRUE(board->ready()) << "the link was left claimed";
+}
+
+TEST(BoardOverPty, DeviceVanishingMidTransactionEndsTheMember) {
+    SimProcess sim;
+    auto board = boardOn(sim.device()); // count waits up to its measurement limit, 70 s
+    openBoard(*board, sim);
+    sim.control("silent on");
+    std::thread unplug([&] {
+        // Once the board has the command byte of count (after its operand load).
+        while (auto c = sim.nextCommand(5s))
+            if (c->bytes == "42")
+                break;
+        sim.kill(SIGKILL);
+    });
+    const auto start = Clock::now();
+    const int32_t counted = board->count(1, 1000);
+    const auto waited = Clock::now() - start;
+    unplug.join();
+    EXPECT_EQ(counted, 0);
+    EXPECT_TRUE(board->errflag());
+    EXPECT_LT(waited, 5s);
+    EXPECT_TRUE(sim.waitForExit(5s));
+
+    EXPECT_EQ(errorOf([&] { board->ok(); }), err::DeviceGone);
+    EXPECT_EQ(board->readbyte(), 0);
+    EXPECT_TRUE(board->errflag());
+    board->portopen(false);
+    EXPECT_FALSE(board->portopen());
+    EXPECT_EQ(errorOf([&] { board->ok(); }), err::DeviceUnavailable);
+}
+
+TEST(BoardOverPty, SecondProgramCannotOpenTheSameBoard) {
+    SimProcess sim;
+    auto first = boardOn(sim.device());
+    openBoard(*first, sim);
+    auto second = boardOn(sim.device());
+    EXPECT_EQ(errorOf([&] { second->portopen(true); }), err::PortInUse);
+    EXPECT_FALSE(second->portopen());
+    EXPECT_TRUE(sim.quiet(20ms)) << "the refused opener wrote to the board";
+    EXPECT_TRUE(first->ok());
+    EXPECT_EQ(sim.nextBytes(1), Lines{"01"});
+    first->portopen(false);
+    EXPECT_EQ(openBoard(*second, sim), (Lines{"00", "01", "04 80", "02 80"}));
+}
+
+TEST(BoardOverPty, PortThatDoesNotExist) {
+    ZeltoDLL board(std::make_unique<PosixSerial>("/dev/zelto-no-such-device"));
+    EXPECT_EQ(errorOf([&] { board.portopen(true); }), err::NoSuchPort);
+    EXPECT_FALSE(board.portopen());
+
+    ZeltoDLL byNumber; // the system component: numbers name /dev/ttyS devices
+    EXPECT_EQ(byNumber.CommPort(), 1);
+    EXPECT_EQ(errorOf([&] { byNumber.CommPort(0); }), err::InvalidPortNumber);
+    byNumber.CommPort(255);
+    EXPECT_EQ(byNumber.CommPort(), 255);
+    EXPECT_EQ(errorOf([&] { byNumber.portopen(true); }), err::NoSuchPort);
+}
+
+} // namespace
+} // namespace zelto

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the build into a fresh prefix, builds the example program against the installed package
+# alone, and runs it against the simulator. Arguments: cmake, build dir, source dir, simulator,
+# work dir, generator, C++ compiler.
+set -euo pipefail
+cmake=$1 build=$2 source=$3 sim=$4 work=$5 generator=$6 compiler=$7
+
+rm -rf "$work"
+mkdir -p "$work"
+"$cmake" --install "$build" --prefix "$work/prefix" >"$work/install.log"
+test -f "$work/prefix/include/ostrelzelto/zeltodll.h"
+test -f "$work/prefix/include/ostrelzelto/posix_serial.h"
+# The example is copied out so that nothing of the source tree but the installed package is seen.
+cp -r "$source/examples" "$work/examples"
+"$cmake" -S "$work/examples" -B "$work/example-build" -G "$generator" \
+  -DCMAKE_CXX_COMPILER="$compiler" -DCMAKE_PREFIX_PATH="$work/prefix" >"$work/configure.log"
+"$cmake" --build "$work/example-build" >"$work/build.log"
+
+coproc SIM { exec "$sim" --analog 0=777; }
+trap 'kill "$SIM_PID" 2>/dev/null || true' EXIT
+read -r -t 20 device <&"${SIM[0]}"
+out=$("$work/example-build/read_a2d" "$device")
+echo "read_a2d $device: $out"
+test "$out" = "a2d(0) = 777"
+
+# A port that does not exist is reported with the component's error number.
+if err=$("$work/example-build/read_a2d" /dev/zelto-no-such-device 2>&1); then
+  echo "opened a missing device"; exit 1
+fi
+echo "$err"
+case $err in "error 8101: "*) ;; *) exit 1 ;; esac

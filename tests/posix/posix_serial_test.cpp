@@ -1,0 +1,433 @@
+// The termios serial component against real pseudo-terminals, the test playing the far end.
+
+#include "errors.h"
+#include "posix_serial.h"
+#include "pty_pair.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <time.h>
+
+namespace zelto {
+namespace {
+
+using test::Clock;
+using test::CtsFile;
+using test::EmulatedModemLines;
+using test::PtyPair;
+using namespace std::chrono_literals;
+
+int32_t errorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const AutomationError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+// The set-up the board object gives its component.
+void boardSetUp(PosixSerial& port) {
+    port.setDTREnable(true);
+    port.setHandshaking(2);
+    port.setInputLen(1);
+    port.setRTSEnable(true);
+    port.setSettings("57600,N,8,1");
+    port.setSThreshold(1);
+}
+
+// Waits until the terminal holds at least count received bytes.
+bool waitForInput(int fd, int count) {
+    const auto deadline = Clock::now() + 2s;
+    int waiting = 0;
+    while (::ioctl(fd, FIONREAD, &waiting) == 0 && waiting < count) {
+        if (Clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(100us);
+    }
+    return waiting >= count;
+}
+
+struct OpenPort {
+    PtyPair pty;
+    PosixSerial port{pty.path()};
+    OpenPort() {
+        boardSetUp(port);
+        port.setPortOpen(true);
+    }
+};
+
+TEST(PosixSerialErrors, EachMisuseFailsWithItsNumber) {
+    PosixSerial closed("/dev/null");
+    const struct {
+        const char* what;
+        std::function<void()> action;
+        int32_t number;
+    } cases[] = {
+        {"port 0", [&] { closed.setCommPort(0); }, err::InvalidPortNumber},
+        {"port 256", [&] { closed.setCommPort(256); }, err::InvalidPortNumber},
+        {"port -1", [&] { closed.setCommPort(-1); }, err::InvalidPortNumber},
+        {"cts while closed", [&] { closed.ctsHolding(); }, err::PortNotOpen},
+        {"output while closed", [&] { closed.setOutput("\x01"); }, err::PortNotOpen},
+        {"input while closed", [&] { closed.input(10ms); }, err::PortNotOpen},
+        {"handshaking 4", [&] { closed.setHandshaking(4); }, err::InvalidArgument},
+        {"handshaking -1", [&] { closed.setHandshaking(-1); }, err::InvalidArgument},
+        {"input length -1", [&] { closed.setInputLen(-1); }, err::InvalidArgument},
+        {"threshold -1", [&] { closed.setSThreshold(-1); }, err::InvalidArgument},
+        {"missing device", [] { PosixSerial("/nonexistent/ttyX").setPortOpen(true); },
+         err::NoSuchPort},
+        {"not a terminal", [] { PosixSerial("/dev/null").setPortOpen(true); }, err::NoSuchPort},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(errorOf(c.action), c.number) << c.what;
+    EXPECT_FALSE(closed.portOpen());
+    EXPECT_EQ(closed.commPort(), 1);
+}
+
+TEST(PosixSerialErrors, MalformedSettingsAreRejectedAndTheOldOnesKept) {
+    PosixSerial port;
+    for (const char* bad : {"", "57600", "57600,N,8", "57600,N,8,1,", "57601,N,8,1", "fast,N,8,1",
+                            "57600,X,8,1", "57600,NN,8,1", "57600,N,9,1", "57600,N,4,1",
+                            "57600,N,8,1.5", "57600,N,8,0", " 57600,N,8,1", "-9600,N,8,1"})
+        EXPECT_EQ(errorOf([&] { port.setSettings(bad); }), err::InvalidArgument) << bad;
+    EXPECT_EQ(port.settings(), "9600,N,8,1");
+}
+
+TEST(PosixSerialErrors, DescriptionNamesTheDevice) {
+    try {
+        PosixSerial("/nonexistent/ttyX").setPortOpen(true);
+        FAIL() << "opened a missing device";
+    } catch (const AutomationError& e) {
+        EXPECT_NE(std::string(e.what()).find("/nonexistent/ttyX"), std::string::npos) << e.what();
+        EXPECT_EQ(e.hresult(), 0x800A0000u + err::NoSuchPort);
+    }
+}
+
+TEST(PosixSerialErrors, UnreadableDeviceIsPermissionDenied) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root opens any file";
+    char path[] = "/tmp/zelto-noperm-XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    ::chmod(path, 0);
+    EXPECT_EQ(errorOf([&] { PosixSerial(path).setPortOpen(true); }), err::PermissionDenied);
+    std::remove(path);
+}
+
+TEST(PosixSerialPorts, NumberMapsToSerialDeviceAndPathTakesPrecedence) {
+    EXPECT_EQ(PosixSerial::deviceForPort(1), "/dev/ttyS0");
+    EXPECT_EQ(PosixSerial::deviceForPort(255), "/dev/ttyS254");
+    PosixSerial port;
+    EXPECT_EQ(port.devicePath(), "/dev/ttyS0");
+    port.setCommPort(4);
+    EXPECT_EQ(port.devicePath(), "/dev/ttyS3");
+    port.setDevicePath("/dev/ttyUSB0");
+    port.setCommPort(7);
+    EXPECT_EQ(port.devicePath(), "/dev/ttyUSB0");
+    EXPECT_EQ(port.commPort(), 7);
+    port.setDevicePath("");
+    EXPECT_EQ(port.devicePath(), "/dev/ttyS6");
+}
+
+TEST(PosixSerialOpen, OpenPortRefusesChangesUntilClosed) {
+    OpenPort p;
+    EXPECT_EQ(errorOf([&] { p.port.setPortOpen(true); }), err::PortAlreadyOpen);
+    EXPECT_EQ(errorOf([&] { p.port.setCommPort(3); }), err::PortAlreadyOpen);
+    EXPECT_EQ(errorOf([&] { p.port.setDevicePath("/dev/ttyS1"); }), err::PortAlreadyOpen);
+    EXPECT_TRUE(p.port.portOpen());
+    EXPECT_EQ(p.port.commPort(), 1);
+    EXPECT_EQ(p.port.devicePath(), p.pty.path());
+    p.port.setPortOpen(false);
+    p.port.setPortOpen(false);
+    EXPECT_FALSE(p.port.portOpen());
+    p.port.setPortOpen(true);
+    p.port.setOutput("\x33");
+    EXPECT_EQ(p.pty.receive(1, 1s), "\x33");
+}
+
+TEST(PosixSerialOpen, SecondOpenerIsRefusedUntilTheFirstCloses) {
+    OpenPort p;
+    PosixSerial second(p.pty.path());
+    EXPECT_EQ(errorOf([&] { second.setPortOpen(true); }), err::PortInUse);
+    EXPECT_FALSE(second.portOpen());
+    p.port.setPortOpen(false);
+    second.setPortOpen(true);
+    EXPECT_TRUE(second.portOpen());
+    EXPECT_EQ(errorOf([&] { p.port.setPortOpen(true); }), err::PortInUse);
+}
+
+TEST(PosixSerialOpen, ExclusiveModeLastsWhileOpen) {
+    OpenPort p;
+    int exclusive = -1;
+    ASSERT_EQ(::ioctl(p.pty.slave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1);
+    p.port.setPortOpen(false);
+    ASSERT_EQ(::ioctl(p.pty.slave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << "a later opener without privileges would be refused";
+}
+
+TEST(PosixSerialOpen, AnotherProcessIsRefusedToo) {
+    OpenPort p;
+    const auto openInChild = [&] {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            PosixSerial other(p.pty.path());
+            ::_exit(errorOf([&] { other.setPortOpen(true); }) == err::PortInUse ? 0 : 1);
+        }
+        int status = -1;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(openInChild(), 0) << "the other process was not refused";
+}
+
+TEST(PosixSerialOpen, BytesWaitingBeforeTheOpenAreDropped) {
+    PtyPair pty;
+    PosixSerial port(pty.path());
+    boardSetUp(port);
+    termios raw{};
+    ::tcgetattr(pty.slave(), &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(pty.slave(), TCSANOW, &raw);
+    pty.send("stale");
+    ASSERT_TRUE(waitForInput(pty.slave(), 5));
+    port.setPortOpen(true);
+    EXPECT_EQ(port.input(20ms), "");
+    pty.send("\x33");
+    EXPECT_EQ(port.input(1s), "\x33");
+}
+
+TEST(PosixSerialLine, SettingsReachTheTerminal) {
+    const struct {
+        const char* settings;
+        int16_t handshaking;
+        speed_t speed;
+        bool twoStop, rtscts, xonxoff;
+    } cases[] = {
+        {"57600,N,8,1", 2, B57600, false, true, false},
+        {"9600,E,7,2", 0, B9600, true, false, false},
+        {"115200,o,5,1", 1, B115200, false, false, true},
+        {"1200,n,6,2", 3, B1200, true, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.settings);
+        PtyPair pty;
+        PosixSerial port(pty.path());
+        port.setSettings(c.settings);
+        port.setHandshaking(c.handshaking);
+        port.setPortOpen(true);
+        termios tio{};
+        ASSERT_EQ(::tcgetattr(pty.slave(), &tio), 0);
+        EXPECT_EQ(::cfgetospeed(&tio), c.speed);
+        EXPECT_EQ(::cfgetispeed(&tio), c.speed);
+        // A pseudo-terminal always keeps 8 data bits without parity, so size and parity cannot
+        // be seen here.
+        EXPECT_EQ((tio.c_cflag & CSTOPB) != 0, c.twoStop);
+        EXPECT_EQ((tio.c_cflag & CRTSCTS) != 0, c.rtscts);
+        EXPECT_EQ((tio.c_iflag & IXON) != 0, c.xonxoff);
+        EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u) << "not raw";
+        EXPECT_EQ(tio.c_oflag & OPOST, 0u) << "output translated";
+        EXPECT_NE(tio.c_cflag & CLOCAL, 0u);
+    }
+}
+
+TEST(PosixSerialLine, ChangesWhileOpenApplyAtOnce) {
+    OpenPort p;
+    p.port.setSettings("19200,E,7,2");
+    p.port.setHandshaking(0);
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(p.pty.slave(), &tio), 0);
+    EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B19200));
+    EXPECT_EQ(tio.c_cflag & (CSTOPB | CRTSCTS), static_cast<tcflag_t>(CSTOPB));
+}
+
+TEST(PosixSerialBytes, EveryByteValueCrossesBothWaysUnchanged) {
+    OpenPort p;
+    std::string all;
+    for (int b = 0; b < 256; ++b)
+        all += static_cast<char>(b);
+
+    p.port.setOutput(all);
+    EXPECT_EQ(p.pty.receive(all.size(), 2s), all);
+
+    p.pty.send(all);
+    std::string got;
+    while (got.size() < all.size()) {
+        const Bytes one = p.port.input(1s);
+        ASSERT_EQ(one.size(), 1u) << "after " << got.size() << " bytes";
+        got += one;
+    }
+    EXPECT_EQ(got, all);
+    EXPECT_EQ(p.port.input(), "");
+}
+
+TEST(PosixSerialBytes, InputLengthZeroTakesEverythingWaiting) {
+    OpenPort p;
+    p.port.setInputLen(0);
+    p.pty.send("abc");
+    ASSERT_TRUE(waitForInput(p.pty.slave(), 3));
+    EXPECT_EQ(p.port.input(), "abc");
+    p.port.setInputLen(2);
+    p.pty.send("xyz");
+    ASSERT_TRUE(waitForInput(p.pty.slave(), 3));
+    EXPECT_EQ(p.port.input(1s), "xy");
+    EXPECT_EQ(p.port.input(1s), "z");
+}
+
+TEST(PosixSerialBytes, BurstLargerThanTheKernelBufferArrivesWhole) {
+    OpenPort p;
+    std::string burst(1 << 20, '\0');
+    for (size_t i = 0; i < burst.size(); ++i)
+        burst[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    std::string received;
+    std::thread drain([&] { received = p.pty.receive(burst.size(), 20s); });
+    p.port.setOutput(burst);
+    drain.join();
+    EXPECT_EQ(received.size(), burst.size());
+    EXPECT_TRUE(received == burst);
+}
+
+TEST(PosixSerialWaits, InputWaitsForAByteAndNoLonger) {
+    OpenPort p;
+    auto start = Clock::now();
+    EXPECT_EQ(p.port.input(100ms), "");
+    auto waited = Clock::now() - start;
+    EXPECT_GE(waited, 100ms);
+    EXPECT_LT(waited, 400ms);
+
+    std::thread board([&] {
+        std::this_thread::sleep_for(30ms);
+        p.pty.send("\x7f");
+    });
+    start = Clock::now();
+    EXPECT_EQ(p.port.input(5s), "\x7f");
+    waited = Clock::now() - start;
+    board.join();
+    EXPECT_LT(waited, 1s);
+}
+
+TEST(PosixSerialWaits, PseudoTerminalWithoutModemLinesReportsClearToSend) {
+    ::unsetenv("ZELTO_CTS_FILE");
+    OpenPort p;
+    const auto start = Clock::now();
+    EXPECT_TRUE(p.port.ctsHolding(1s));
+    EXPECT_LT(Clock::now() - start, 100ms);
+}
+
+TEST(PosixSerialGone, VanishedDeviceFailsEveryOperation) {
+    OpenPort p;
+    p.pty.closeMaster();
+    EXPECT_EQ(errorOf([&] { p.port.input(); }), err::DeviceGone);
+    EXPECT_EQ(errorOf([&] { p.port.input(1s); }), err::DeviceGone);
+    EXPECT_EQ(errorOf([&] { p.port.setOutput("\x01"); }), err::DeviceGone);
+    EXPECT_EQ(errorOf([&] { p.port.ctsHolding(1s); }), err::DeviceGone);
+    EXPECT_TRUE(p.port.portOpen());
+    p.port.setPortOpen(false);
+    EXPECT_FALSE(p.port.portOpen());
+}
+
+TEST(PosixSerialGone, WaitForInputEndsWhenTheDeviceVanishes) {
+    OpenPort p;
+    std::thread unplug([&] {
+        std::this_thread::sleep_for(30ms);
+        p.pty.closeMaster();
+    });
+    const auto start = Clock::now();
+    EXPECT_EQ(errorOf([&] { p.port.input(10s); }), err::DeviceGone);
+    unplug.join();
+    EXPECT_LT(Clock::now() - start, 2s);
+}
+
+// The tests below need the modem-line emulation preloaded (see tests/modemlines).
+
+int modemLines(int fd) {
+    int status = 0;
+    if (::ioctl(fd, TIOCMGET, &status) != 0)
+        ADD_FAILURE() << "TIOCMGET failed: " << errno;
+    return status;
+}
+
+double threadCpuSeconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+TEST(PosixSerialModemLines, ClearToSendFollowsTheLine) {
+    CtsFile cts;
+    cts.set(false);
+    EmulatedModemLines lines(cts.path());
+    OpenPort p;
+    EXPECT_FALSE(p.port.ctsHolding());
+    cts.set(true);
+    EXPECT_TRUE(p.port.ctsHolding());
+    cts.set(false);
+    EXPECT_FALSE(p.port.ctsHolding());
+}
+
+TEST(PosixSerialModemLines, DataTerminalReadyAndRequestToSendFollowTheirEnables) {
+    CtsFile cts;
+    cts.set(true);
+    EmulatedModemLines lines(cts.path());
+    OpenPort p;
+    EXPECT_EQ(modemLines(p.pty.slave()) & (TIOCM_DTR | TIOCM_RTS), TIOCM_DTR | TIOCM_RTS);
+    p.port.setDTREnable(false);
+    EXPECT_EQ(modemLines(p.pty.slave()) & (TIOCM_DTR | TIOCM_RTS), TIOCM_RTS);
+    p.port.setRTSEnable(false);
+    EXPECT_EQ(modemLines(p.pty.slave()) & (TIOCM_DTR | TIOCM_RTS), 0);
+    p.port.setPortOpen(false);
+    p.port.setDTREnable(true);
+    p.port.setPortOpen(true);
+    EXPECT_EQ(modemLines(p.pty.slave()) & (TIOCM_DTR | TIOCM_RTS), TIOCM_DTR);
+}
+
+TEST(PosixSerialModemLines, LowLineWaitsTheWholeTimeAtLittleCost) {
+    CtsFile cts;
+    cts.set(false);
+    EmulatedModemLines lines(cts.path());
+    OpenPort p;
+    const double cpuBefore = threadCpuSeconds();
+    const auto start = Clock::now();
+    EXPECT_FALSE(p.port.ctsHolding(300ms));
+    const auto waited = Clock::now() - start;
+    const double cpu = threadCpuSeconds() - cpuBefore;
+    EXPECT_GE(waited, 300ms);
+    EXPECT_LT(waited, 600ms);
+    EXPECT_LT(cpu, 0.3 * 0.3) << "the wait spins";
+}
+
+TEST(PosixSerialModemLines, WaitEndsSoonAfterTheLineRises) {
+    CtsFile cts;
+    cts.set(false);
+    EmulatedModemLines lines(cts.path());
+    OpenPort p;
+    std::vector<Clock::duration> lags;
+    for (int round = 0; round < 5; ++round) {
+        cts.set(false);
+        Clock::time_point raised;
+        std::thread board([&] {
+            std::this_thread::sleep_for(20ms);
+            raised = Clock::now();
+            cts.set(true);
+        });
+        const bool up = p.port.ctsHolding(5s);
+        const auto woke = Clock::now();
+        board.join();
+        ASSERT_TRUE(up);
+        lags.push_back(woke - raised);
+    }
+    std::sort(lags.begin(), lags.end());
+    EXPECT_LT(lags[lags.size() / 2], 3ms) << "median lag after the rise";
+    EXPECT_LT(lags.back(), 50ms);
+}
+
+} // namespace
+} // namespace zelto
