@@ -1,0 +1,136 @@
+#!/usr/bin/env python3
+"""regsvr32 registers exactly the standard keys of the server and /u removes exactly those.
+
+Usage: registration_test.py RUN_SH BITS DLL_WINDOWS_PATH WORK_DIR
+The whole of HKLM\\Software and HKCU\\Software is exported before, after registering and after
+unregistering; the differences must be the server's keys and nothing else.
+"""
+import os
+import subprocess
+import sys
+
+CLSID = "{6570A0BF-9B8E-46CF-8EFE-E08580A34D9C}"
+IID = "{081D19C9-FC85-4717-93FE-DFDC9FDD014A}"
+LIBID = "{18E6F27D-DC63-4F6A-A9DB-23F965478573}"
+PROGID = "OstrelZeltoDLL.ZeltoDLL"
+
+run_sh, bits, dll, work = sys.argv[1:5]
+failures = []
+
+
+def check(condition, message):
+    print(("ok   " if condition else "FAIL ") + message)
+    if not condition:
+        failures.append(message)
+
+
+def wine(*args, width=None):
+    return subprocess.run([run_sh, width or bits, *args], capture_output=True, text=True)
+
+
+def win_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def export():
+    """Every key under the two Software roots -> its value lines."""
+    keys = {}
+    for root in ("HKLM\\Software", "HKCU\\Software"):
+        target = os.path.join(work, "export.reg")
+        # The 64-bit view shows every key, those of 32-bit processes included.
+        result = wine("reg", "export", root, win_path(target), "/y", width="64")
+        if result.returncode != 0:
+            sys.exit(f"reg export {root} failed: {result.stderr}")
+        with open(target, encoding="utf-16") as f:
+            key = None
+            for line in f.read().splitlines():
+                if line.startswith("[") and line.endswith("]"):
+                    key = line[1:-1].lower()
+                    keys[key] = []
+                elif key is not None and line:
+                    keys[key].append(line)
+    return keys
+
+
+def ours(key):
+    """Whether a key belongs to the server's registration (in any registry view)."""
+    parts = key.lower().split("\\")
+    for i, part in enumerate(parts[:-1]):
+        nxt = parts[i + 1]
+        if part == "clsid" and nxt == CLSID.lower():
+            return True
+        if part == "interface" and nxt == IID.lower():
+            return True
+        if part == "typelib" and nxt == LIBID.lower():
+            return True
+        if part == "classes" and nxt == PROGID.lower():
+            return True
+    return False
+
+
+def query(key):
+    return wine("reg", "query", key, "/s")
+
+
+def main():
+    os.makedirs(work, exist_ok=True)
+    wine("regsvr32", "/s", "/u", dll)  # a clean start if an earlier run was interrupted
+    before = export()
+    check(not any(ours(k) for k in before), "no key of the server before registering")
+
+    result = wine("regsvr32", "/s", dll)
+    check(result.returncode == 0, f"regsvr32 exits 0 (got {result.returncode})")
+    after = export()
+
+    added = set(after) - set(before)
+    removed = set(before) - set(after)
+    changed = {k for k in set(before) & set(after) if before[k] != after[k]}
+    check(not removed, f"nothing removed by registering {sorted(removed)[:5]}")
+    check(not changed, f"no existing key changed by registering {sorted(changed)[:5]}")
+    strangers = sorted(k for k in added if not ours(k))
+    check(not strangers, f"only the server's keys added {strangers[:5]}")
+
+    # Where a process of this width sees HKEY_CLASSES_ROOT.
+    classes = "hkey_local_machine\\software\\classes"
+    if bits == "32":
+        classes += "\\wow6432node"
+    clsid = f"{classes}\\clsid\\{CLSID.lower()}"
+    expected = {
+        clsid: ['@="ZeltoDLL"'],
+        clsid + "\\inprocserver32": ['@="' + dll.replace("\\", "\\\\") + '"',
+                                     '"ThreadingModel"="Apartment"'],
+        clsid + "\\progid": [f'@="{PROGID}"'],
+        clsid + "\\typelib": [f'@="{LIBID}"'],
+        clsid + "\\version": ['@="5.0"'],
+        f"hkey_local_machine\\software\\classes\\{PROGID.lower()}": ['@="ZeltoDLL"'],
+        f"hkey_local_machine\\software\\classes\\{PROGID.lower()}\\clsid": [f'@="{CLSID}"'],
+    }
+    for key, values in expected.items():
+        check(after.get(key) == values, f"{key} = {values} (got {after.get(key)})")
+    interface = [k for k in added if k.endswith(f"interface\\{IID.lower()}\\typelib")]
+    check(bool(interface), "the interface is registered with its type library")
+    win = "win64" if bits == "64" else "win32"
+    typelib = [k for k in added if k.endswith(f"{LIBID.lower()}\\5.0\\0\\{win}")]
+    check(bool(typelib), f"the type library 5.0, locale 0, {win} is registered")
+
+    for key in (f"HKCR\\CLSID\\{CLSID}", f"HKCR\\{PROGID}", f"HKCR\\Interface\\{IID}",
+                f"HKCR\\TypeLib\\{LIBID}"):
+        check(query(key).returncode == 0, f"reg query {key} finds it")
+
+    result = wine("regsvr32", "/s", "/u", dll)
+    check(result.returncode == 0, f"regsvr32 /u exits 0 (got {result.returncode})")
+    for key in (f"HKCR\\CLSID\\{CLSID}", f"HKCR\\{PROGID}", f"HKCR\\Interface\\{IID}",
+                f"HKCR\\TypeLib\\{LIBID}"):
+        check(query(key).returncode == 1, f"reg query {key} no longer finds it")
+    gone = export()
+    check(gone == before, "unregistering restores the registry exactly: "
+          f"{sorted(set(gone) ^ set(before))[:5]}")
+
+    result = wine("regsvr32", "/s", "/u", dll)
+    check(result.returncode == 0, "unregistering twice is no error")
+
+    print(f"{len(failures)} failed")
+    return 1 if failures else 0
+
+
+sys.exit(main())

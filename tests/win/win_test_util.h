@@ -1,0 +1,139 @@
+#pragma once
+
+// Helpers shared by the Windows tests.
+
+#include "holders.h"
+
+#include <windows.h>
+
+#include <oleauto.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zelto::wintest {
+
+// The folder of the running test program, with a trailing backslash.
+inline std::wstring programDir() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path);
+    return dir.substr(0, dir.find_last_of(L"\\/") + 1);
+}
+
+// The automation server built beside the tests.
+inline std::wstring dllPath() {
+    return programDir() + L"OstrelZeltoDLL.dll";
+}
+
+inline std::string narrow(const wchar_t* text) {
+    return text ? com::toUtf8(text, static_cast<int>(wcslen(text))) : std::string();
+}
+
+// Calls IDispatch::Invoke with positional arguments given first to last; a property put gets the
+// named argument DISPID_PROPERTYPUT for its last argument.
+struct InvokeResult {
+    HRESULT hr = E_FAIL;
+    com::VariantHolder value;
+    EXCEPINFO excep{};
+    UINT argErr = 0;
+    InvokeResult() = default;
+    InvokeResult(const InvokeResult&) = delete;
+    InvokeResult(InvokeResult&& o) noexcept
+        : hr(o.hr), value(std::move(o.value)), excep(o.excep), argErr(o.argErr) {
+        o.excep = EXCEPINFO{};
+    }
+    InvokeResult& operator=(InvokeResult&& o) noexcept {
+        std::swap(hr, o.hr);
+        std::swap(value, o.value);
+        std::swap(excep, o.excep);
+        std::swap(argErr, o.argErr);
+        return *this;
+    }
+    ~InvokeResult() {
+        SysFreeString(excep.bstrSource);
+        SysFreeString(excep.bstrDescription);
+        SysFreeString(excep.bstrHelpFile);
+    }
+    // The automation error number a scripting client would see.
+    long number() const {
+        const HRESULT code = hr == DISP_E_EXCEPTION ? excep.scode : hr;
+        const auto status = static_cast<uint32_t>(code);
+        return (status & 0xFFFF0000u) == 0x800A0000u ? static_cast<long>(status & 0xFFFF) : -1;
+    }
+    std::string description() const { return narrow(excep.bstrDescription); }
+};
+
+inline InvokeResult invoke(IDispatch* target, DISPID id, WORD flags, std::vector<VARIANT> args) {
+    InvokeResult r;
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    if (flags & DISPATCH_PROPERTYPUT) {
+        params.rgdispidNamedArgs = &named;
+        params.cNamedArgs = 1;
+    }
+    const bool wantsResult = !(flags & DISPATCH_PROPERTYPUT);
+    r.hr = target->Invoke(id, IID_NULL, 0, flags, &params, wantsResult ? r.value.get() : nullptr,
+                          &r.excep, &r.argErr);
+    return r;
+}
+
+// A function exported by a loaded module, as the given pointer type.
+template <typename Fn> Fn exported(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+inline VARIANT vI4(LONG v) {
+    VARIANT x;
+    VariantInit(&x);
+    V_VT(&x) = VT_I4;
+    V_I4(&x) = v;
+    return x;
+}
+inline VARIANT vI2(SHORT v) {
+    VARIANT x;
+    VariantInit(&x);
+    V_VT(&x) = VT_I2;
+    V_I2(&x) = v;
+    return x;
+}
+inline VARIANT vBool(bool v) {
+    VARIANT x;
+    VariantInit(&x);
+    V_VT(&x) = VT_BOOL;
+    V_BOOL(&x) = v ? VARIANT_TRUE : VARIANT_FALSE;
+    return x;
+}
+inline VARIANT vR8(double v) {
+    VARIANT x;
+    VariantInit(&x);
+    V_VT(&x) = VT_R8;
+    V_R8(&x) = v;
+    return x;
+}
+inline VARIANT vNull() {
+    VARIANT x;
+    VariantInit(&x);
+    V_VT(&x) = VT_NULL;
+    return x;
+}
+inline VARIANT vRef(VARIANT* inner) {
+    VARIANT x;
+    VariantInit(&x);
+    V_VT(&x) = VT_BYREF | VT_VARIANT;
+    V_VARIANTREF(&x) = inner;
+    return x;
+}
+// A BSTR argument; the caller frees it with VariantClear (or leaks it in a short test program).
+inline VARIANT vStr(const wchar_t* s) {
+    VARIANT x;
+    VariantInit(&x);
+    V_VT(&x) = VT_BSTR;
+    V_BSTR(&x) = SysAllocString(s);
+    return x;
+}
+
+} // namespace zelto::wintest

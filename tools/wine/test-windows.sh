@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Configures and builds the 64-bit and 32-bit Windows builds (build-win64/, build-win32/) with
+# mingw-w64 and runs their tests under Wine, one wineserver per build. Each build dir gets a
+# summary.txt whose last line is CTest's verdict. Exit status 0 when every build passed.
+# JOBS sets the parallelism (default 2).
+set -uo pipefail
+root=$(cd "$(dirname "$(readlink -f "$0")")/../.." && pwd)
+jobs=${JOBS:-2}
+status=0
+
+for bits in 64 32; do
+    dir="$root/build-win$bits"
+    echo "=== Windows $bits-bit: $dir"
+    extra=()
+    # The native simulator and modem-line library are built once, by the 64-bit tree.
+    if [ "$bits" = 32 ] && [ -x "$root/build-win64/native-tools/sim/zelto-sim" ]; then
+        extra+=("-DZELTO_NATIVE_TOOLS_DIR=$root/build-win64/native-tools")
+    fi
+    if ! cmake -S "$root" -B "$dir" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw$bits.cmake" "${extra[@]}" ||
+        ! cmake --build "$dir" -j"$jobs"; then
+        echo "build failed" >"$dir/summary.txt"
+        status=1
+        continue
+    fi
+    "$root/tools/wine/server.sh" start "$dir"
+    ctest --test-dir "$dir" --output-on-failure -j"$jobs" 2>&1 | tee "$dir/ctest.log"
+    rc=${PIPESTATUS[0]}
+    "$root/tools/wine/server.sh" stop "$dir"
+    grep -E 'tests passed|tests failed' "$dir/ctest.log" | tail -1 >"$dir/summary.txt"
+    [ "$rc" -eq 0 ] || status=1
+done
+exit "$status"
