@@ -53,7 +53,8 @@ Options:
   --silent            take the commands but never answer
   --stray N           send N stray bytes (FF) before the answer 51 of the opening handshake
                       (the command 01 right after 00)
-  --pace              send answers at the byte rate of the line (about 174 us per byte)
+  --pace              take commands and send answers at the byte rate of the line (about
+                      174 us per byte)
   --cts-file PATH     signal clear-to-send through PATH: it holds "1" while asserted and "0"
                       while not; written whole (via PATH.tmp and a rename); "1" at start, "0" on
                       exit
@@ -186,6 +187,10 @@ class Simulator {
     bool writeCts(bool asserted);
     void updateTemperature();
     void received(const char* data, std::size_t size);
+    // Bytes read from the device; when paced, the board takes them one byte time apart.
+    void arrived(const char* data, std::size_t size);
+    void takeDue();
+    std::optional<Clock::time_point> nextWake() const;
     void enqueue(const Bytes& bytes);
     Clock::time_point dueTime() const;
     bool flush();
@@ -200,6 +205,8 @@ class Simulator {
     std::string m_device;
     bool m_linked = false;
     std::deque<std::pair<uint8_t, Clock::time_point>> m_out;
+    std::deque<std::pair<uint8_t, Clock::time_point>> m_in; // read, not yet taken by the board
+    Clock::time_point m_lastTaken{};
     Clock::time_point m_lastSent{};
     bool m_writeBlocked = false;
     Clock::time_point m_start = Clock::now();
@@ -283,6 +290,40 @@ void Simulator::received(const char* data, std::size_t size) {
         }
         m_model.clearLog();
     }
+}
+
+void Simulator::arrived(const char* data, std::size_t size) {
+    if (!m_opt.pace && m_in.empty()) {
+        received(data, size);
+        return;
+    }
+    const auto now = Clock::now();
+    for (std::size_t i = 0; i < size; ++i) {
+        // A byte is in once its ten bit times have passed after it, or after the one before it.
+        m_lastTaken = m_opt.pace ? std::max(now, m_lastTaken) + ByteTime : now;
+        m_in.emplace_back(static_cast<uint8_t>(data[i]), m_lastTaken);
+    }
+    takeDue();
+}
+
+void Simulator::takeDue() {
+    const auto now = Clock::now();
+    std::string due;
+    while (!m_in.empty() && m_in.front().second <= now) {
+        due += static_cast<char>(m_in.front().first);
+        m_in.pop_front();
+    }
+    if (!due.empty())
+        received(due.data(), due.size());
+}
+
+std::optional<Clock::time_point> Simulator::nextWake() const {
+    std::optional<Clock::time_point> wake;
+    if (!m_out.empty() && !m_writeBlocked)
+        wake = dueTime();
+    if (!m_in.empty() && (!wake || m_in.front().second < *wake))
+        wake = m_in.front().second;
+    return wake;
 }
 
 Clock::time_point Simulator::dueTime() const {
@@ -470,9 +511,10 @@ int Simulator::run() {
         pollfd fds[3] = {{g_signalPipe[0], POLLIN, 0},
                          {m_master, static_cast<short>(POLLIN | (m_writeBlocked ? POLLOUT : 0)), 0},
                          {stdinOpen ? STDIN_FILENO : -1, POLLIN, 0}};
+        const auto wake = nextWake();
         int timeoutMs = -1;
-        if (!m_out.empty() && !m_writeBlocked) {
-            const auto wait = dueTime() - Clock::now();
+        if (wake) {
+            const auto wait = *wake - Clock::now();
             timeoutMs =
                 wait <= Clock::duration::zero()
                     ? 0
@@ -483,7 +525,7 @@ int Simulator::run() {
         timespec ts{};
         timespec* tsp = nullptr;
         if (timeoutMs >= 0) {
-            const auto wait = std::max(dueTime() - Clock::now(), Clock::duration::zero());
+            const auto wait = std::max(*wake - Clock::now(), Clock::duration::zero());
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
             ts.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
             ts.tv_nsec = static_cast<long>(ns % 1'000'000'000);
@@ -506,7 +548,7 @@ int Simulator::run() {
             char buf[512];
             const ssize_t n = read(m_master, buf, sizeof buf);
             if (n > 0) {
-                received(buf, static_cast<std::size_t>(n));
+                arrived(buf, static_cast<std::size_t>(n));
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
                 std::fprintf(stderr, "zelto-sim: read from the device failed: %s\n",
                              std::strerror(errno));
@@ -532,6 +574,7 @@ int Simulator::run() {
                 }
             }
         }
+        takeDue();
         if (!flush()) {
             status = 1;
             break;

@@ -24,6 +24,13 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZELTO_SANITIZE=ON || exi
 cmake --build build -j"$jobs" || exit 1
 run_suite native build
 
+# The fuzz targets, each for a bounded time (ZELTO_FUZZ_SECONDS, 60 by default).
+fuzzlog=$(mktemp)
+tools/fuzz.sh "${ZELTO_FUZZ_SECONDS:-60}" 2>&1 | tee "$fuzzlog"
+[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+summary+=("fuzz: $(grep -c 'no failure' "$fuzzlog") targets ran without failure, $(grep -c 'FAILED' "$fuzzlog") failed")
+rm -f "$fuzzlog"
+
 if [ -x tools/wine/test-windows.sh ]; then
     tools/wine/test-windows.sh || status=1
     for dir in build-win64 build-win32; do

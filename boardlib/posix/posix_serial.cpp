@@ -22,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 
 // How often a wait for clear-to-send looks at the line: the modem-status change wait of the
 // kernel cannot time out, so the line is sampled, often enough to answer within a millisecond.
-constexpr auto kCtsSample = std::chrono::microseconds{500};
+constexpr auto kCtsSample = std::chrono::microseconds{1000};
 
 struct Rate {
     long baud;
@@ -168,6 +168,7 @@ void PosixSerial::open() {
     }
     ::ioctl(fd, TIOCEXCL);
     m_fd = fd;
+    m_received.clear();
     try {
         applyLine();
         applyModemLines();
@@ -187,6 +188,7 @@ void PosixSerial::close() {
     ::ioctl(m_fd, TIOCNXCL);
     ::close(m_fd);
     m_fd = -1;
+    m_received.clear();
 }
 
 void PosixSerial::applyLine() {
@@ -284,13 +286,38 @@ void PosixSerial::setOutput(const Bytes& bytes) {
 
 Bytes PosixSerial::input(Millis maxWait) {
     requireOpen();
+    if (m_received.empty())
+        receive(maxWait);
+    const size_t take = m_inputLen > 0
+                            ? std::min<size_t>(static_cast<size_t>(m_inputLen), m_received.size())
+                            : m_received.size();
+    Bytes out = m_received.substr(0, take);
+    m_received.erase(0, take);
+    return out;
+}
+
+void PosixSerial::receive(Millis maxWait) {
     const auto deadline = Clock::now() + maxWait;
+    // A reply is seldom there the moment it is asked for: with a wait, sleep first, then read.
+    bool wait = maxWait > Millis{0};
     char buffer[4096];
-    const size_t want = m_inputLen > 0 ? static_cast<size_t>(m_inputLen) : sizeof buffer;
     for (;;) {
-        const ssize_t n = ::read(m_fd, buffer, std::min(want, sizeof buffer));
-        if (n > 0)
-            return Bytes(buffer, static_cast<size_t>(n));
+        if (wait) {
+            const auto now = Clock::now();
+            pollfd p{m_fd, POLLIN, 0};
+            const int ready = ::poll(
+                &p, 1, now >= deadline ? 0 : pollMillis(std::chrono::ceil<Millis>(deadline - now)));
+            if (ready < 0 && errno != EINTR)
+                failIo(errno);
+            if (ready > 0 && (p.revents & POLLNVAL))
+                fail(err::DeviceGone, EBADF);
+            // Hang-ups and errors are told by the read, after any bytes still waiting.
+        }
+        const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+        if (n > 0) {
+            m_received.append(buffer, static_cast<size_t>(n));
+            return;
+        }
         // With the descriptor non-blocking, a read of nothing means the line was hung up.
         if (n == 0)
             fail(err::DeviceGone, 0);
@@ -298,16 +325,9 @@ Bytes PosixSerial::input(Millis maxWait) {
             continue;
         if (errno != EAGAIN)
             failIo(errno);
-        const auto now = Clock::now();
-        if (now >= deadline)
-            return {};
-        pollfd p{m_fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, pollMillis(std::chrono::ceil<Millis>(deadline - now)));
-        if (ready < 0 && errno != EINTR)
-            failIo(errno);
-        if (ready > 0 && (p.revents & POLLNVAL))
-            fail(err::DeviceGone, EBADF);
-        // Hang-ups and errors are told by the next read, after any bytes still waiting.
+        if (Clock::now() >= deadline)
+            return;
+        wait = true;
     }
 }
 

@@ -83,6 +83,8 @@ class PosixSerial : public SerialComponent {
     [[noreturn]] void fail(int32_t number, int error) const;
     [[noreturn]] void failIo(int error);
     void requireOpen() const;
+    // Waits up to maxWait for received bytes and appends all that are waiting to m_received.
+    void receive(Millis maxWait);
 
     int m_fd = -1;
     int16_t m_port = 1;
@@ -94,6 +96,9 @@ class PosixSerial : public SerialComponent {
     int16_t m_sThreshold = 0;
     std::string m_settings = "9600,N,8,1";
     Line m_line;
+    // Received bytes fetched from the terminal but not handed out yet: one read takes all that
+    // is waiting, and input() gives them out InputLen at a time.
+    Bytes m_received;
 };
 
 } // namespace zelto

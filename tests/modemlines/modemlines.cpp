@@ -4,8 +4,9 @@
 // pseudo-terminal are answered here instead of failing: clear-to-send comes from the file named by
 // ZELTO_CTS_FILE ("1" asserted, "0" low; a missing file counts as asserted), data-set-ready and
 // carrier detect are always asserted, and data-terminal-ready and request-to-send keep what the
-// process last set, per device. Without ZELTO_CTS_FILE every request goes to the kernel unchanged,
-// and so does every other descriptor and request.
+// process last set, per device. A slave whose far end has hung up fails them with EIO, as the
+// kernel does. Without ZELTO_CTS_FILE every request goes to the kernel unchanged, and so does
+// every other descriptor and request.
 //
 // Built without sanitizers. In a sanitized process the sanitizer runtime has to come first:
 // LD_PRELOAD="<libasan.so>:libzeltomodemlines.so".
@@ -107,7 +108,12 @@ extern "C" int ioctl(int fd, unsigned long request, ...) __THROW {
         request == TIOCMGET || request == TIOCMBIS || request == TIOCMBIC || request == TIOCMSET;
     const char* ctsFile = modemRequest ? getenv("ZELTO_CTS_FILE") : nullptr;
     dev_t device = 0;
-    if (ctsFile != nullptr && *ctsFile != '\0' && isPtySlave(fd, device))
+    if (ctsFile != nullptr && *ctsFile != '\0' && isPtySlave(fd, device)) {
+        // A hung-up terminal (its far end closed) fails every request, as a vanished port does.
+        int probe = 0;
+        if (realIoctl()(fd, TIOCMGET, &probe) != 0 && errno == EIO)
+            return -1;
         return emulate(request, static_cast<int*>(arg), device, ctsFile);
+    }
     return realIoctl()(fd, request, arg);
 }

@@ -1,0 +1,161 @@
+// Arguments at and just beyond each edge of their encoding, through the dispatch identifiers a
+// client uses: the last value that fits goes out whole, the first that does not fails with its
+// error and writes nothing more, and the link is free either way.
+
+#include "fault_fixture.h"
+
+#include <climits>
+#include <optional>
+
+namespace zelto::faults {
+namespace {
+
+enum Dispid : int32_t {
+    Pins = 0x68030006,
+    Tris = 0x68030007,
+    Eeprom = 0x68030005,
+    Led = 0x68030004,
+    A2d = 0x60030013,
+    Toggle = 0x60030014,
+    High = 0x60030015,
+    Low = 0x60030016,
+    Inp = 0x60030017,
+    Count = 0x60030018,
+    Pulseout = 0x60030019,
+    Pulsein = 0x6003001A,
+    Pwm = 0x6003001B,
+    Freq = 0x6003001C,
+    Rctime = 0x6003001D,
+    Setcounter = 0x6003001E,
+    Repeat = 0x60030020,
+    A2dconf = 0x60030023,
+};
+
+struct Edge {
+    const char* name;
+    int32_t dispid;
+    K kind;
+    std::vector<Variant> args;
+    int error;        // 0: it goes through
+    const char* sent; // every byte written, also those written before a failure
+    std::optional<Variant> result = std::nullopt;
+};
+
+void PrintTo(const Edge& e, std::ostream* os) {
+    *os << e.name;
+}
+
+class Boundaries : public ::testing::TestWithParam<Edge> {};
+
+TEST_P(Boundaries, FitOrFailCleanly) {
+    const Edge& e = GetParam();
+    SimBoard b;
+    b.open();
+    b.model->state().analog[0] = 0x0102;
+    b.model->state().analog[6] = 0x0607;
+    b.model->state().analog[7] = 0x0708;
+    Variant result;
+    EXPECT_EQ(errorOf([&] { result = invoke(*b.board, e.dispid, e.kind, e.args); }), e.error);
+    EXPECT_EQ(b.written(), e.sent);
+    if (e.result) {
+        EXPECT_EQ(result, *e.result);
+    }
+    EXPECT_TRUE(b.board->ready()) << "the link was left claimed";
+}
+
+const int32_t kMax = INT32_MAX;
+const int32_t kMin = INT32_MIN;
+
+INSTANTIATE_TEST_SUITE_P(
+    Registers, Boundaries,
+    ::testing::Values(Edge{"pins 255", Pins, K::PropertyLet, {255}, 0, "05 FF"},
+                      Edge{"pins -257", Pins, K::PropertyLet, {-257}, 0, "05 00"},
+                      Edge{"pins -258", Pins, K::PropertyLet, {-258}, 5, ""},
+                      Edge{"tris -257", Tris, K::PropertyLet, {-257}, 0, "03 00"},
+                      Edge{"tris 254.5", Tris, K::PropertyLet, {254.5}, 0, "02 FF"},
+                      Edge{"tris 255.5", Tris, K::PropertyLet, {255.5}, 5, ""}),
+    nameOf<Edge>);
+
+INSTANTIATE_TEST_SUITE_P(
+    EepromAndRepeat, Boundaries,
+    ::testing::Values(
+        Edge{"write -257", Eeprom, K::PropertyLet, {0, -257}, 0, "08 80 80 51 00"},
+        Edge{"write -258", Eeprom, K::PropertyLet, {0, -258}, 5, ""},
+        Edge{"write at 65535", Eeprom, K::PropertyLet, {65535, 1}, 0, "0B FF FF 51 80"},
+        Edge{"write at -66047", Eeprom, K::PropertyLet, {-66047, 1}, 0, "0B 00 81 51 80"},
+        Edge{"write at -66048", Eeprom, K::PropertyLet, {-66048, 1}, 5, ""},
+        Edge{"read 65535", Eeprom, K::PropertyGet, {65535}, 0, "0B FF FF 52", Variant(255)},
+        Edge{"read -66047", Eeprom, K::PropertyGet, {-66047}, 0, "0B 00 81 52"},
+        Edge{"read -66048", Eeprom, K::PropertyGet, {-66048}, 5, ""},
+        Edge{"read 2147483647.5", Eeprom, K::PropertyGet, {2147483647.5}, 6, ""},
+        Edge{"repeat -66046", Repeat, K::Method, {-66046}, 0, "0B 00 81 5B"},
+        Edge{"repeat -66047", Repeat, K::Method, {-66047}, 5, ""},
+        Edge{"repeat INT32_MIN + 1", Repeat, K::Method, {kMin + 1}, 5, ""},
+        Edge{"repeat INT32_MAX", Repeat, K::Method, {kMax}, 5, ""}),
+    nameOf<Edge>);
+
+INSTANTIATE_TEST_SUITE_P(
+    PulseTiming, Boundaries,
+    ::testing::Values(
+        Edge{"count 65535", Count, K::Method, {0, 65535}, 0, "0B FF FF 40", Variant(0)},
+        Edge{"count 65536", Count, K::Method, {0, 65536}, 5, ""},
+        Edge{"count -66048", Count, K::Method, {0, -66048}, 5, ""},
+        Edge{"pulseout 65535", Pulseout, K::Method, {7, 65535}, 0, "0B FF FF 4F"},
+        Edge{"pulseout 65536", Pulseout, K::Method, {7, 65536}, 5, ""},
+        Edge{"pulsein state INT32_MAX", Pulsein, K::Method, {0, kMax}, 0, "71", Variant(0)},
+        Edge{"pulsein state INT32_MIN", Pulsein, K::Method, {0, kMin}, 0, "70", Variant(0)},
+        Edge{"pulsein state 2147483647.5", Pulsein, K::Method, {0, 2147483647.5}, 6, ""},
+        // rctime's data byte is checked only after 0x0E has gone out.
+        Edge{"rctime pin 0 state 95", Rctime, K::Method, {0, 95}, 0, "0E FF"},
+        Edge{"rctime pin 7 state 81", Rctime, K::Method, {7, 81}, 0, "0E FF"},
+        Edge{"rctime pin 7 state 82", Rctime, K::Method, {7, 82}, 5, "0E"},
+        Edge{"rctime state -160", Rctime, K::Method, {0, -160}, 0, "0E 00"},
+        Edge{"rctime state -161", Rctime, K::Method, {0, -161}, 5, "0E"},
+        Edge{"rctime sum INT32_MAX", Rctime, K::Method, {0, kMax - 160}, 5, "0E"},
+        Edge{"rctime sum beyond INT32_MAX", Rctime, K::Method, {0, kMax - 159}, 6, "0E"},
+        Edge{"setcounter 32767", Setcounter, K::Method, {32767, false}, 0, "0E 90"},
+        Edge{"setcounter 32768", Setcounter, K::Method, {32768, false}, 6, ""},
+        Edge{"setcounter -32769", Setcounter, K::Method, {-32769, false}, 6, ""},
+        Edge{"setcounter 32767.5", Setcounter, K::Method, {32767.5, false}, 6, ""},
+        Edge{"setcounter -32768.5", Setcounter, K::Method, {-32768.5, true}, 0, "0E 91"},
+        Edge{"setcounter mode text", Setcounter, K::Method, {2, "yes"}, 13, ""}),
+    nameOf<Edge>);
+
+INSTANTIATE_TEST_SUITE_P(
+    AnalogPwmTone, Boundaries,
+    ::testing::Values(
+        Edge{"a2d INT32_MAX", A2d, K::Method, {kMax}, 0, "3E", Variant(0x0708)},
+        Edge{"a2d INT32_MIN", A2d, K::Method, {kMin}, 0, "30", Variant(0x0102)},
+        Edge{"a2d 2147483646.5", A2d, K::Method, {2147483646.5}, 0, "3C", Variant(0x0607)},
+        Edge{"a2d 2147483647.5", A2d, K::Method, {2147483647.5}, 6, ""},
+        Edge{"a2d -2147483648.5", A2d, K::Method, {-2147483648.5}, 0, "30", Variant(0x0102)},
+        Edge{"a2d -2147483649.5", A2d, K::Method, {-2147483649.5}, 6, ""},
+        Edge{"a2dconf 63 with justify", A2dconf, K::Method, {true, false, 63}, 0, "31 FF"},
+        Edge{"a2dconf 32767", A2dconf, K::Method, {false, false, 32767}, 6, ""},
+        Edge{"a2dconf 32767.5", A2dconf, K::Method, {false, false, 32767.5}, 6, ""},
+        Edge{"a2dconf -32768", A2dconf, K::Method, {false, false, -32768}, 6, ""},
+        Edge{"pwm duty -257", Pwm, K::Method, {0, -257, 0}, 0, "08 80 80 61 00"},
+        Edge{"pwm duty -258", Pwm, K::Method, {0, -258, 0}, 5, ""},
+        Edge{"pwm 65535", Pwm, K::Method, {0, 0, 65535}, 0, "0B FF FF 60 80"},
+        Edge{"pwm -66047", Pwm, K::Method, {0, 0, -66047}, 0, "0B 00 81 60 80"},
+        Edge{"pwm -66048", Pwm, K::Method, {0, 0, -66048}, 5, ""},
+        Edge{"pwm channel at most", Pwm, K::Method, {-1, 255, 65535}, 0, "0B FF FF 55 FF"},
+        Edge{"pwm pin INT32_MIN", Pwm, K::Method, {kMin, 1, 0}, 0, "08 80 80 61 80"},
+        Edge{"freq tone -33023", Freq, K::Method, {0, -33023, 0}, 0, "08 80 80 0E 81 00 81"},
+        Edge{"freq tone -33024", Freq, K::Method, {0, -33024, 0}, 5, ""},
+        Edge{"freq duration -66048", Freq, K::Method, {0, 1, -66048}, 5, ""},
+        Edge{"freq pin INT32_MAX", Freq, K::Method, {kMax, 0, 0}, 0, "08 80 80 0E 8E 80 80"}),
+    nameOf<Edge>);
+
+INSTANTIATE_TEST_SUITE_P(
+    PinsAndLed, Boundaries,
+    ::testing::Values(
+        Edge{"high INT32_MIN", High, K::Method, {kMin}, 0, "11"},
+        Edge{"low INT32_MAX", Low, K::Method, {kMax}, 0, "1E"},
+        Edge{"toggle 2147483647.5", Toggle, K::Method, {2147483647.5}, 6, ""},
+        Edge{"inp -2147483648.5", Inp, K::Method, {-2147483648.5}, 0, "21", Variant(0)},
+        Edge{"led 0.5", Led, K::PropertyLet, {0.5}, 0, "0D"}),
+    nameOf<Edge>);
+
+} // namespace
+} // namespace zelto::faults

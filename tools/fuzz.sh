@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (AddressSanitizer and UndefinedBehaviorSanitizer, in
+# build-fuzz) and runs each for a bounded time. Exits non-zero, naming the input that failed, when a
+# target crashes, hangs, breaks one of its rules or trips a sanitizer.
+#   tools/fuzz.sh [seconds per target, default 60] [target ...]
+set -uo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+shift || true
+dir=${ZELTO_FUZZ_DIR:-build-fuzz}
+cxx=${ZELTO_FUZZ_CXX:-$(command -v clang++-14 || command -v clang++)}
+if ! log=$(cmake -S fuzz -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" 2>&1 &&
+  cmake --build "$dir" -j2 2>&1); then
+  echo "$log"
+  exit 1
+fi
+[ $# -gt 0 ] || set -- fuzz_variant fuzz_board
+status=0
+for target in "$@"; do
+  corpus="$dir/corpus/$target"
+  mkdir -p "$corpus" "$dir/crashes"
+  # -timeout: one input running longer than this is a hang.
+  if "$dir/$target" "$corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+      -artifact_prefix="$dir/crashes/$target-" -print_final_stats=1 >"$dir/$target.log" 2>&1; then
+    echo "fuzz $target: ${seconds}s, $(grep -Eo 'stat::number_of_executed_units: *[0-9]+' "$dir/$target.log" | grep -Eo '[0-9]+$') runs, no failure"
+  else
+    echo "fuzz $target: FAILED; the input is in $dir/crashes/ and the log in $dir/$target.log"
+    tail -40 "$dir/$target.log"
+    status=1
+  fi
+done
+exit "$status"
