@@ -18,58 +18,58 @@ constexpr Param ref(const char* name, ValueType type) {
 
 // The interface's table of methods, in order.
 const std::vector<Member> kMembers = {
-    {0x68030008, "CommPort", K::PropertyGet, {}, T::Integer},
-    {0x68030008, "CommPort", K::PropertyLet, {in("New_CommPort", T::Integer)}, T::None},
-    {0x68030007, "tris", K::PropertyGet, {}, T::Variant},
-    {0x68030007, "tris", K::PropertyLet, {in("New_tris", T::Variant)}, T::None},
-    {0x68030006, "pins", K::PropertyGet, {}, T::Long},
-    {0x68030006, "pins", K::PropertyLet, {in("New_pins", T::Long)}, T::None},
-    {0x68030005, "eeprom", K::PropertyGet, {in("add", T::Long)}, T::Long},
-    {0x68030005,
+    {dispid::CommPort, "CommPort", K::PropertyGet, {}, T::Integer},
+    {dispid::CommPort, "CommPort", K::PropertyLet, {in("New_CommPort", T::Integer)}, T::None},
+    {dispid::tris, "tris", K::PropertyGet, {}, T::Variant},
+    {dispid::tris, "tris", K::PropertyLet, {in("New_tris", T::Variant)}, T::None},
+    {dispid::pins, "pins", K::PropertyGet, {}, T::Long},
+    {dispid::pins, "pins", K::PropertyLet, {in("New_pins", T::Long)}, T::None},
+    {dispid::eeprom, "eeprom", K::PropertyGet, {in("add", T::Long)}, T::Long},
+    {dispid::eeprom,
      "eeprom",
      K::PropertyLet,
      {in("add", T::Long), in("New_eeprom", T::Long)},
      T::None},
-    {0x60030012, "ok", K::Method, {}, T::Boolean},
-    {0x68030004, "led", K::PropertyGet, {}, T::Variant},
-    {0x68030004, "led", K::PropertyLet, {in("New_led", T::Variant)}, T::None},
-    {0x60030013, "a2d", K::Method, {in("pin", T::Long)}, T::Long},
-    {0x60030014, "toggle", K::Method, {in("pin", T::Long)}, T::None},
-    {0x60030015, "high", K::Method, {in("pin", T::Long)}, T::None},
-    {0x60030016, "low", K::Method, {in("pin", T::Long)}, T::None},
-    {0x60030017, "inp", K::Method, {in("pin", T::Long)}, T::Long},
-    {0x60030018, "count", K::Method, {in("pin", T::Long), in("duration", T::Long)}, T::Long},
-    {0x60030019, "pulseout", K::Method, {in("pin", T::Long), in("period", T::Long)}, T::None},
-    {0x6003001A, "pulsein", K::Method, {in("pin", T::Long), in("state", T::Long)}, T::Long},
-    {0x6003001B,
+    {dispid::ok, "ok", K::Method, {}, T::Boolean},
+    {dispid::led, "led", K::PropertyGet, {}, T::Variant},
+    {dispid::led, "led", K::PropertyLet, {in("New_led", T::Variant)}, T::None},
+    {dispid::a2d, "a2d", K::Method, {in("pin", T::Long)}, T::Long},
+    {dispid::toggle, "toggle", K::Method, {in("pin", T::Long)}, T::None},
+    {dispid::high, "high", K::Method, {in("pin", T::Long)}, T::None},
+    {dispid::low, "low", K::Method, {in("pin", T::Long)}, T::None},
+    {dispid::inp, "inp", K::Method, {in("pin", T::Long)}, T::Long},
+    {dispid::count, "count", K::Method, {in("pin", T::Long), in("duration", T::Long)}, T::Long},
+    {dispid::pulseout, "pulseout", K::Method, {in("pin", T::Long), in("period", T::Long)}, T::None},
+    {dispid::pulsein, "pulsein", K::Method, {in("pin", T::Long), in("state", T::Long)}, T::Long},
+    {dispid::pwm,
      "pwm",
      K::Method,
      {in("pin", T::Long), in("duty", T::Long), in("fduration", T::Long)},
      T::None},
-    {0x6003001C,
+    {dispid::freq,
      "freq",
      K::Method,
      {in("pin", T::Long), in("tone", T::Long), in("duration", T::Long)},
      T::None},
-    {0x6003001D, "rctime", K::Method, {in("pin", T::Long), in("state", T::Long)}, T::Long},
-    {0x68030003, "portopen", K::PropertyGet, {}, T::Boolean},
-    {0x68030003, "portopen", K::PropertyLet, {in("New_open", T::Boolean)}, T::None},
-    {0x68030002, "counter", K::PropertyGet, {}, T::Long},
-    {0x68030002, "counter", K::PropertyLet, {in("New_counter", T::Long)}, T::None},
-    {0x6003001E,
+    {dispid::rctime, "rctime", K::Method, {in("pin", T::Long), in("state", T::Long)}, T::Long},
+    {dispid::portopen, "portopen", K::PropertyGet, {}, T::Boolean},
+    {dispid::portopen, "portopen", K::PropertyLet, {in("New_open", T::Boolean)}, T::None},
+    {dispid::counter, "counter", K::PropertyGet, {}, T::Long},
+    {dispid::counter, "counter", K::PropertyLet, {in("New_counter", T::Long)}, T::None},
+    {dispid::setcounter,
      "setcounter",
      K::Method,
      {in("prescale", T::Integer), in("countmode", T::Boolean)},
      T::None},
-    {0x68030001, "ready", K::PropertyGet, {}, T::Boolean},
-    {0x68030001, "ready", K::PropertyLet, {in("New_ready", T::Boolean)}, T::None},
-    {0x68030000, "errflag", K::PropertyGet, {}, T::Boolean},
-    {0x68030000, "errflag", K::PropertyLet, {in("New_errflag", T::Boolean)}, T::None},
-    {0x6003001F, "resetall", K::Method, {}, T::None},
-    {0x60030020, "repeat", K::Method, {in("ct", T::Long)}, T::None},
-    {0x60030021, "readbyte", K::Method, {}, T::Long},
-    {0x60030022, "readword", K::Method, {}, T::Long},
-    {0x60030023,
+    {dispid::ready, "ready", K::PropertyGet, {}, T::Boolean},
+    {dispid::ready, "ready", K::PropertyLet, {in("New_ready", T::Boolean)}, T::None},
+    {dispid::errflag, "errflag", K::PropertyGet, {}, T::Boolean},
+    {dispid::errflag, "errflag", K::PropertyLet, {in("New_errflag", T::Boolean)}, T::None},
+    {dispid::resetall, "resetall", K::Method, {}, T::None},
+    {dispid::repeat, "repeat", K::Method, {in("ct", T::Long)}, T::None},
+    {dispid::readbyte, "readbyte", K::Method, {}, T::Long},
+    {dispid::readword, "readword", K::Method, {}, T::Long},
+    {dispid::a2dconf,
      "a2dconf",
      K::Method,
      {ref("justify", T::Boolean), ref("clkx2", T::Boolean), ref("cselect", T::Integer)},
@@ -110,95 +110,95 @@ class Args {
 Variant call(ZeltoDLL& z, const Member& m, const Args& a) {
     const bool get = m.kind == K::PropertyGet;
     switch (m.dispid) {
-    case 0x68030008:
+    case dispid::CommPort:
         if (get)
             return Variant(z.CommPort());
         z.CommPort(a.i(0));
         return {};
-    case 0x68030007:
+    case dispid::tris:
         if (get)
             return z.tris();
         z.tris(a.v(0));
         return {};
-    case 0x68030006:
+    case dispid::pins:
         if (get)
             return Variant(z.pins());
         z.pins(a.l(0));
         return {};
-    case 0x68030005:
+    case dispid::eeprom:
         if (get)
             return Variant(z.eeprom(a.l(0)));
         z.eeprom(a.l(0), a.l(1));
         return {};
-    case 0x60030012:
+    case dispid::ok:
         return Variant(z.ok());
-    case 0x68030004:
+    case dispid::led:
         if (get)
             return z.led();
         z.led(a.v(0));
         return {};
-    case 0x60030013:
+    case dispid::a2d:
         return Variant(z.a2d(a.l(0)));
-    case 0x60030014:
+    case dispid::toggle:
         z.toggle(a.l(0));
         return {};
-    case 0x60030015:
+    case dispid::high:
         z.high(a.l(0));
         return {};
-    case 0x60030016:
+    case dispid::low:
         z.low(a.l(0));
         return {};
-    case 0x60030017:
+    case dispid::inp:
         return Variant(z.inp(a.l(0)));
-    case 0x60030018:
+    case dispid::count:
         return Variant(z.count(a.l(0), a.l(1)));
-    case 0x60030019:
+    case dispid::pulseout:
         z.pulseout(a.l(0), a.l(1));
         return {};
-    case 0x6003001A:
+    case dispid::pulsein:
         return Variant(z.pulsein(a.l(0), a.l(1)));
-    case 0x6003001B:
+    case dispid::pwm:
         z.pwm(a.l(0), a.l(1), a.l(2));
         return {};
-    case 0x6003001C:
+    case dispid::freq:
         z.freq(a.l(0), a.l(1), a.l(2));
         return {};
-    case 0x6003001D:
+    case dispid::rctime:
         return Variant(z.rctime(a.l(0), a.l(1)));
-    case 0x68030003:
+    case dispid::portopen:
         if (get)
             return Variant(z.portopen());
         z.portopen(a.b(0));
         return {};
-    case 0x68030002:
+    case dispid::counter:
         if (get)
             return Variant(z.counter());
         z.counter(a.l(0));
         return {};
-    case 0x6003001E:
+    case dispid::setcounter:
         z.setcounter(a.i(0), a.b(1));
         return {};
-    case 0x68030001:
+    case dispid::ready:
         if (get)
             return Variant(z.ready());
         z.ready(a.b(0));
         return {};
-    case 0x68030000:
+    case dispid::errflag:
         if (get)
             return Variant(z.errflag());
         z.errflag(a.b(0));
         return {};
-    case 0x6003001F:
+    case dispid::resetall:
         z.resetall();
         return {};
-    case 0x60030020:
+    case dispid::repeat:
         z.repeat(a.l(0));
         return {};
-    case 0x60030021:
+    case dispid::readbyte:
         return Variant(z.readbyte());
-    case 0x60030022:
+    case dispid::readword:
         return Variant(z.readword());
-    case 0x60030023: {
+    case dispid::a2dconf: {
         const bool justify = a.b(0);
         const bool clkx2 = a.b(1);
         const int16_t cselect = a.i(2);

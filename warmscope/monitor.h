@@ -17,18 +17,7 @@ namespace warmscope {
 using zelto::MemberKind;
 using zelto::Variant;
 
-// The members of the board object that the window calls.
-namespace dispid {
-inline constexpr int32_t ready = 0x68030001;
-inline constexpr int32_t portopen = 0x68030003;
-inline constexpr int32_t CommPort = 0x68030008;
-inline constexpr int32_t led = 0x68030004;
-inline constexpr int32_t a2d = 0x60030013;
-inline constexpr int32_t high = 0x60030015;
-inline constexpr int32_t low = 0x60030016;
-inline constexpr int32_t pwm = 0x6003001B;
-inline constexpr int32_t freq = 0x6003001C;
-} // namespace dispid
+namespace dispid = zelto::dispid;
 
 // Colours as 0x00BBGGRR.
 inline constexpr int32_t kRed = 255;

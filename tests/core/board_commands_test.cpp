@@ -9,28 +9,7 @@ namespace {
 using V = std::vector<std::string>;
 using K = MemberKind;
 
-// Dispatch identifiers, as clients call them.
-enum Dispid : int32_t {
-    Pins = 0x68030006,
-    Tris = 0x68030007,
-    Eeprom = 0x68030005,
-    Led = 0x68030004,
-    A2d = 0x60030013,
-    Toggle = 0x60030014,
-    High = 0x60030015,
-    Low = 0x60030016,
-    Inp = 0x60030017,
-    Count = 0x60030018,
-    Pulseout = 0x60030019,
-    Pulsein = 0x6003001A,
-    Pwm = 0x6003001B,
-    Freq = 0x6003001C,
-    Rctime = 0x6003001D,
-    Counter = 0x68030002,
-    Setcounter = 0x6003001E,
-    Repeat = 0x60030020,
-    A2dconf = 0x60030023,
-};
+namespace d = zelto::dispid;
 
 struct Case {
     const char* name;
@@ -91,169 +70,174 @@ std::string caseName(const ::testing::TestParamInfo<Case>& info) {
 INSTANTIATE_TEST_SUITE_P(
     PinsAndLed, CommandTest,
     ::testing::Values(
-        Case{"high 3", High, K::Method, {3}, {"17"}, None},
-        Case{"low 3", Low, K::Method, {3}, {"16"}, None},
-        Case{"toggle 3", Toggle, K::Method, {3}, {"26"}, None},
-        Case{"high 8 is pin 0", High, K::Method, {8}, {"11"}, None},
-        Case{"high -1 is pin 7", High, K::Method, {-1}, {"1F"}, None},
-        Case{"high 2.5 rounds to 2", High, K::Method, {2.5}, {"15"}, None},
-        Case{"high 3.5 rounds to 4", High, K::Method, {3.5}, {"19"}, None},
-        Case{"high \"3\"", High, K::Method, {"3"}, {"17"}, None},
-        Case{"high Empty", High, K::Method, {Variant()}, {"11"}, None},
-        Case{"high Null", High, K::Method, {Variant::null()}, {}, None, 94},
-        Case{"high text", High, K::Method, {"pin"}, {}, None, 13},
-        Case{"high too big", High, K::Method, {2147483648.0}, {}, None, 6},
-        answered(Case{"inp 3 low", Inp, K::Method, {3}, {"27"}, Variant(0)}, "\x30"),
-        answered(Case{"inp 3 answer 0", Inp, K::Method, {3}, {"27"}, Variant(1)}, Bytes(1, 0)),
-        answered(Case{"inp 3 answer 31", Inp, K::Method, {3}, {"27"}, Variant(1)}, "\x31"),
-        answered(Case{"inp failed read", Inp, K::Method, {0}, {"21"}, Variant(1)}, ""),
-        Case{"led True", Led, K::PropertyLet, {true}, {"0D"}, None},
-        Case{"led 1", Led, K::PropertyLet, {1}, {"0D"}, None},
-        Case{"led False", Led, K::PropertyLet, {false}, {"0C"}, None},
-        Case{"led 0", Led, K::PropertyLet, {0}, {"0C"}, None},
-        Case{"led Empty", Led, K::PropertyLet, {Variant()}, {"0C"}, None},
-        Case{"led Null", Led, K::PropertyLet, {Variant::null()}, {"0C"}, None},
-        Case{"led text", Led, K::PropertyLet, {"bright"}, {}, None, 13},
-        Case{"led read", Led, K::PropertyGet, {}, {}, None, 393}),
+        Case{"high 3", d::high, K::Method, {3}, {"17"}, None},
+        Case{"low 3", d::low, K::Method, {3}, {"16"}, None},
+        Case{"toggle 3", d::toggle, K::Method, {3}, {"26"}, None},
+        Case{"high 8 is pin 0", d::high, K::Method, {8}, {"11"}, None},
+        Case{"high -1 is pin 7", d::high, K::Method, {-1}, {"1F"}, None},
+        Case{"high 2.5 rounds to 2", d::high, K::Method, {2.5}, {"15"}, None},
+        Case{"high 3.5 rounds to 4", d::high, K::Method, {3.5}, {"19"}, None},
+        Case{"high \"3\"", d::high, K::Method, {"3"}, {"17"}, None},
+        Case{"high Empty", d::high, K::Method, {Variant()}, {"11"}, None},
+        Case{"high Null", d::high, K::Method, {Variant::null()}, {}, None, 94},
+        Case{"high text", d::high, K::Method, {"pin"}, {}, None, 13},
+        Case{"high too big", d::high, K::Method, {2147483648.0}, {}, None, 6},
+        answered(Case{"inp 3 low", d::inp, K::Method, {3}, {"27"}, Variant(0)}, "\x30"),
+        answered(Case{"inp 3 answer 0", d::inp, K::Method, {3}, {"27"}, Variant(1)}, Bytes(1, 0)),
+        answered(Case{"inp 3 answer 31", d::inp, K::Method, {3}, {"27"}, Variant(1)}, "\x31"),
+        answered(Case{"inp failed read", d::inp, K::Method, {0}, {"21"}, Variant(1)}, ""),
+        Case{"led True", d::led, K::PropertyLet, {true}, {"0D"}, None},
+        Case{"led 1", d::led, K::PropertyLet, {1}, {"0D"}, None},
+        Case{"led False", d::led, K::PropertyLet, {false}, {"0C"}, None},
+        Case{"led 0", d::led, K::PropertyLet, {0}, {"0C"}, None},
+        Case{"led Empty", d::led, K::PropertyLet, {Variant()}, {"0C"}, None},
+        Case{"led Null", d::led, K::PropertyLet, {Variant::null()}, {"0C"}, None},
+        Case{"led text", d::led, K::PropertyLet, {"bright"}, {}, None, 13},
+        Case{"led read", d::led, K::PropertyGet, {}, {}, None, 393}),
     caseName);
 
 INSTANTIATE_TEST_SUITE_P(
     EepromAndRepeat, CommandTest,
     ::testing::Values(
-        Case{"read 0", Eeprom, K::PropertyGet, {0}, {"08 80 80", "52"}, Variant(200)},
-        Case{"read 511", Eeprom, K::PropertyGet, {511}, {"0B 80 FF", "52"}, Variant(255)},
-        Case{"read 300", Eeprom, K::PropertyGet, {300}, {"09 80 96", "52"}, Variant(255)},
-        Case{"read 65536", Eeprom, K::PropertyGet, {65536}, {}, None, 5},
-        answered(Case{"read fails", Eeprom, K::PropertyGet, {0}, {"08 80 80", "52"}, Variant(0)},
+        Case{"read 0", d::eeprom, K::PropertyGet, {0}, {"08 80 80", "52"}, Variant(200)},
+        Case{"read 511", d::eeprom, K::PropertyGet, {511}, {"0B 80 FF", "52"}, Variant(255)},
+        Case{"read 300", d::eeprom, K::PropertyGet, {300}, {"09 80 96", "52"}, Variant(255)},
+        Case{"read 65536", d::eeprom, K::PropertyGet, {65536}, {}, None, 5},
+        answered(Case{"read fails", d::eeprom, K::PropertyGet, {0}, {"08 80 80", "52"}, Variant(0)},
                  ""),
-        Case{"write 90 at 300", Eeprom, K::PropertyLet, {300, 90}, {"09 80 96", "50 AD"}, None},
-        Case{"write 255 at 1", Eeprom, K::PropertyLet, {1, 255}, {"0A 80 80", "51 FF"}, None},
-        Case{"write 0 at 0", Eeprom, K::PropertyLet, {0, 0}, {"08 80 80", "50 80"}, None},
-        Case{"write 256", Eeprom, K::PropertyLet, {0, 256}, {}, None, 5},
-        Case{"write at 65536", Eeprom, K::PropertyLet, {65536, 1}, {}, None, 5},
-        Case{"repeat 1", Repeat, K::Method, {1}, {"08 80 80", "5B"}, None},
-        Case{"repeat 10", Repeat, K::Method, {10}, {"0A 80 84", "5B"}, None},
-        Case{"repeat 65536", Repeat, K::Method, {65536}, {"0B FF FF", "5B"}, None},
-        Case{"repeat 0 sends -1", Repeat, K::Method, {0}, {"0A 80 80", "5B"}, None},
-        Case{"repeat 65537", Repeat, K::Method, {65537}, {}, None, 5},
-        Case{"repeat most negative", Repeat, K::Method, {INT32_MIN}, {}, None, 6}),
+        Case{"write 90 at 300", d::eeprom, K::PropertyLet, {300, 90}, {"09 80 96", "50 AD"}, None},
+        Case{"write 255 at 1", d::eeprom, K::PropertyLet, {1, 255}, {"0A 80 80", "51 FF"}, None},
+        Case{"write 0 at 0", d::eeprom, K::PropertyLet, {0, 0}, {"08 80 80", "50 80"}, None},
+        Case{"write 256", d::eeprom, K::PropertyLet, {0, 256}, {}, None, 5},
+        Case{"write at 65536", d::eeprom, K::PropertyLet, {65536, 1}, {}, None, 5},
+        Case{"repeat 1", d::repeat, K::Method, {1}, {"08 80 80", "5B"}, None},
+        Case{"repeat 10", d::repeat, K::Method, {10}, {"0A 80 84", "5B"}, None},
+        Case{"repeat 65536", d::repeat, K::Method, {65536}, {"0B FF FF", "5B"}, None},
+        Case{"repeat 0 sends -1", d::repeat, K::Method, {0}, {"0A 80 80", "5B"}, None},
+        Case{"repeat 65537", d::repeat, K::Method, {65537}, {}, None, 5},
+        Case{"repeat most negative", d::repeat, K::Method, {INT32_MIN}, {}, None, 6}),
     caseName);
 
 INSTANTIATE_TEST_SUITE_P(
     PulseTimingCounter, CommandTest,
     ::testing::Values(
-        Case{"count 2 1000", Count, K::Method, {2, 1000}, {"09 81 F4", "44"}, Variant(300)},
-        Case{"count 70000", Count, K::Method, {2, 70000}, {}, None, 5},
+        Case{"count 2 1000", d::count, K::Method, {2, 1000}, {"09 81 F4", "44"}, Variant(300)},
+        Case{"count 70000", d::count, K::Method, {2, 70000}, {}, None, 5},
         answered(Case{"count second byte lost",
-                      Count,
+                      d::count,
                       K::Method,
                       {0, 1},
                       {"0A 80 80", "40"},
                       Variant(256)},
                  "\x01"),
-        Case{"pulseout 5 300", Pulseout, K::Method, {5, 300}, {"09 80 96", "4B"}, None},
-        Case{"pulsein 1 1", Pulsein, K::Method, {1, 1}, {"73"}, Variant(0x1234)},
-        Case{"pulsein 1 2", Pulsein, K::Method, {1, 2}, {"72"}, Variant(0x1234)},
-        Case{"pulsein 9 1", Pulsein, K::Method, {9, 1}, {"73"}, Variant(0x1234)},
-        Case{"rctime 3 1", Rctime, K::Method, {3, 1}, {"0E", "A7"}, Variant(777)},
-        Case{"rctime 0 0", Rctime, K::Method, {0, 0}, {"0E", "A0"}, Variant(777)},
-        Case{"rctime state unmasked", Rctime, K::Method, {0, 16}, {"0E", "B0"}, Variant(0)},
-        Case{"rctime state too big", Rctime, K::Method, {0, 96}, {"0E"}, None, 5},
-        Case{"counter read", Counter, K::PropertyGet, {}, {"5A"}, Variant(65535)},
-        Case{"counter set", Counter, K::PropertyLet, {5}, {}, None, 387},
-        Case{"setcounter 8 True", Setcounter, K::Method, {8, true}, {"0E 97"}, None},
-        Case{"setcounter 2 False", Setcounter, K::Method, {2, false}, {"0E 92"}, None},
-        Case{"setcounter 1 True", Setcounter, K::Method, {1, true}, {"0E 91"}, None},
-        Case{"setcounter 3 True", Setcounter, K::Method, {3, true}, {"0E 91"}, None},
-        Case{"setcounter 16 False", Setcounter, K::Method, {16, false}, {"0E 90"}, None},
-        Case{"setcounter 65538", Setcounter, K::Method, {65538, false}, {}, None, 6}),
+        Case{"pulseout 5 300", d::pulseout, K::Method, {5, 300}, {"09 80 96", "4B"}, None},
+        Case{"pulsein 1 1", d::pulsein, K::Method, {1, 1}, {"73"}, Variant(0x1234)},
+        Case{"pulsein 1 2", d::pulsein, K::Method, {1, 2}, {"72"}, Variant(0x1234)},
+        Case{"pulsein 9 1", d::pulsein, K::Method, {9, 1}, {"73"}, Variant(0x1234)},
+        Case{"rctime 3 1", d::rctime, K::Method, {3, 1}, {"0E", "A7"}, Variant(777)},
+        Case{"rctime 0 0", d::rctime, K::Method, {0, 0}, {"0E", "A0"}, Variant(777)},
+        Case{"rctime state unmasked", d::rctime, K::Method, {0, 16}, {"0E", "B0"}, Variant(0)},
+        Case{"rctime state too big", d::rctime, K::Method, {0, 96}, {"0E"}, None, 5},
+        Case{"counter read", d::counter, K::PropertyGet, {}, {"5A"}, Variant(65535)},
+        Case{"counter set", d::counter, K::PropertyLet, {5}, {}, None, 387},
+        Case{"setcounter 8 True", d::setcounter, K::Method, {8, true}, {"0E 97"}, None},
+        Case{"setcounter 2 False", d::setcounter, K::Method, {2, false}, {"0E 92"}, None},
+        Case{"setcounter 1 True", d::setcounter, K::Method, {1, true}, {"0E 91"}, None},
+        Case{"setcounter 3 True", d::setcounter, K::Method, {3, true}, {"0E 91"}, None},
+        Case{"setcounter 16 False", d::setcounter, K::Method, {16, false}, {"0E 90"}, None},
+        Case{"setcounter 65538", d::setcounter, K::Method, {65538, false}, {}, None, 6}),
     caseName);
 
 INSTANTIATE_TEST_SUITE_P(
     AnalogPwmTone, CommandTest,
     ::testing::Values(
-        Case{"a2d 0", A2d, K::Method, {0}, {"30"}, Variant(1023)},
-        Case{"a2d 7", A2d, K::Method, {7}, {"3E"}, Variant(65535)},
-        Case{"a2d 8", A2d, K::Method, {8}, {"30"}, Variant(1023)},
-        Case{"a2d -1", A2d, K::Method, {-1}, {"3E"}, Variant(65535)},
-        Case{"a2dconf T F 0", A2dconf, K::Method, {true, false, 0}, {"31 C0"}, None},
-        Case{"a2dconf F T 5", A2dconf, K::Method, {false, true, 5}, {"31 A5"}, None},
-        Case{"a2dconf T T 3", A2dconf, K::Method, {true, true, 3}, {"31 E3"}, None},
-        Case{"a2dconf F F 127", A2dconf, K::Method, {false, false, 127}, {"31 FF"}, None},
-        Case{"a2dconf 128", A2dconf, K::Method, {false, false, 128}, {}, None, 6},
-        Case{"a2dconf -1", A2dconf, K::Method, {false, false, -1}, {}, None, 6},
-        Case{"a2dconf 16384", A2dconf, K::Method, {false, false, 16384}, {}, None, 6},
-        Case{"pwm channel 0", Pwm, K::Method, {-1, 0, 5000}, {"09 89 C4", "54 80"}, None},
-        Case{"pwm channel 255", Pwm, K::Method, {-1, 255, 5000}, {"09 89 C4", "55 FF"}, None},
-        Case{"pwm 3 200", Pwm, K::Method, {3, 200, 1000}, {"09 81 F4", "66 E4"}, None},
-        Case{"pwm -2 is pin 6", Pwm, K::Method, {-2, 1, 0}, {"08 80 80", "6D 80"}, None},
-        Case{"pwm duty 256", Pwm, K::Method, {0, 256, 1000}, {}, None, 5},
-        Case{"pwm duration 65536", Pwm, K::Method, {0, 1, 65536}, {}, None, 5},
-        Case{"freq 1 1000 250", Freq, K::Method, {1, 1000, 250}, {"08 80 FD", "0E 82 83 F4"}, None},
+        Case{"a2d 0", d::a2d, K::Method, {0}, {"30"}, Variant(1023)},
+        Case{"a2d 7", d::a2d, K::Method, {7}, {"3E"}, Variant(65535)},
+        Case{"a2d 8", d::a2d, K::Method, {8}, {"30"}, Variant(1023)},
+        Case{"a2d -1", d::a2d, K::Method, {-1}, {"3E"}, Variant(65535)},
+        Case{"a2dconf T F 0", d::a2dconf, K::Method, {true, false, 0}, {"31 C0"}, None},
+        Case{"a2dconf F T 5", d::a2dconf, K::Method, {false, true, 5}, {"31 A5"}, None},
+        Case{"a2dconf T T 3", d::a2dconf, K::Method, {true, true, 3}, {"31 E3"}, None},
+        Case{"a2dconf F F 127", d::a2dconf, K::Method, {false, false, 127}, {"31 FF"}, None},
+        Case{"a2dconf 128", d::a2dconf, K::Method, {false, false, 128}, {}, None, 6},
+        Case{"a2dconf -1", d::a2dconf, K::Method, {false, false, -1}, {}, None, 6},
+        Case{"a2dconf 16384", d::a2dconf, K::Method, {false, false, 16384}, {}, None, 6},
+        Case{"pwm channel 0", d::pwm, K::Method, {-1, 0, 5000}, {"09 89 C4", "54 80"}, None},
+        Case{"pwm channel 255", d::pwm, K::Method, {-1, 255, 5000}, {"09 89 C4", "55 FF"}, None},
+        Case{"pwm 3 200", d::pwm, K::Method, {3, 200, 1000}, {"09 81 F4", "66 E4"}, None},
+        Case{"pwm -2 is pin 6", d::pwm, K::Method, {-2, 1, 0}, {"08 80 80", "6D 80"}, None},
+        Case{"pwm duty 256", d::pwm, K::Method, {0, 256, 1000}, {}, None, 5},
+        Case{"pwm duration 65536", d::pwm, K::Method, {0, 1, 65536}, {}, None, 5},
+        Case{"freq 1 1000 250",
+             d::freq,
+             K::Method,
+             {1, 1000, 250},
+             {"08 80 FD", "0E 82 83 F4"},
+             None},
         Case{"freq 0 32767 65535",
-             Freq,
+             d::freq,
              K::Method,
              {0, 32767, 65535},
              {"0B FF FF", "0E 81 FF FF"},
              None},
-        Case{"freq tone 32768", Freq, K::Method, {0, 32768, 100}, {}, None, 5},
-        Case{"freq duration 65536", Freq, K::Method, {0, 1, 65536}, {}, None, 5}),
+        Case{"freq tone 32768", d::freq, K::Method, {0, 32768, 100}, {}, None, 5},
+        Case{"freq duration 65536", d::freq, K::Method, {0, 1, 65536}, {}, None, 5}),
     caseName);
 
 TEST_F(BoardTest, ClosedPortFailsEveryCommandWith68) {
     const std::vector<std::pair<int32_t, std::vector<Variant>>> methods = {
-        {High, {0}},
-        {Low, {0}},
-        {Toggle, {0}},
-        {Inp, {0}},
-        {Count, {0, 1}},
-        {Pulseout, {0, 1}},
-        {Pulsein, {0, 1}},
-        {Rctime, {0, 1}},
-        {Setcounter, {2, true}},
-        {Repeat, {1}},
-        {A2d, {0}},
-        {Pwm, {0, 1, 1}},
-        {Freq, {0, 1, 1}},
-        {A2dconf, {true, true, 1}},
+        {d::high, {0}},
+        {d::low, {0}},
+        {d::toggle, {0}},
+        {d::inp, {0}},
+        {d::count, {0, 1}},
+        {d::pulseout, {0, 1}},
+        {d::pulsein, {0, 1}},
+        {d::rctime, {0, 1}},
+        {d::setcounter, {2, true}},
+        {d::repeat, {1}},
+        {d::a2d, {0}},
+        {d::pwm, {0, 1, 1}},
+        {d::freq, {0, 1, 1}},
+        {d::a2dconf, {true, true, 1}},
     };
     for (const auto& [dispid, args] : methods)
         EXPECT_EQ(errorOf([&] { call(dispid, K::Method, args); }), 68) << std::hex << dispid;
-    EXPECT_EQ(errorOf([&] { call(Led, K::PropertyLet, {true}); }), 68);
-    EXPECT_EQ(errorOf([&] { call(Counter, K::PropertyGet); }), 68);
-    EXPECT_EQ(errorOf([&] { call(Eeprom, K::PropertyLet, {0, 1}); }), 68);
+    EXPECT_EQ(errorOf([&] { call(d::led, K::PropertyLet, {true}); }), 68);
+    EXPECT_EQ(errorOf([&] { call(d::counter, K::PropertyGet); }), 68);
+    EXPECT_EQ(errorOf([&] { call(d::eeprom, K::PropertyLet, {0, 1}); }), 68);
     EXPECT_TRUE(serial->writes().empty());
 
     // Reading the EEPROM hands its address to the component before the port check.
-    EXPECT_EQ(errorOf([&] { call(Eeprom, K::PropertyGet, {0}); }), err::PortNotOpen);
+    EXPECT_EQ(errorOf([&] { call(d::eeprom, K::PropertyGet, {0}); }), err::PortNotOpen);
 }
 
 TEST_F(BoardTest, TheBoardUnderstandsWhatWasSent) {
     open();
-    call(Led, K::PropertyLet, {true});
+    call(d::led, K::PropertyLet, {true});
     EXPECT_TRUE(model->state().led);
-    call(Eeprom, K::PropertyLet, {300, 90});
+    call(d::eeprom, K::PropertyLet, {300, 90});
     EXPECT_EQ(model->state().eeprom[300], 90);
-    EXPECT_EQ(call(Eeprom, K::PropertyGet, {300}), Variant(90));
-    call(Pwm, K::Method, {-1, 201, 5000});
+    EXPECT_EQ(call(d::eeprom, K::PropertyGet, {300}), Variant(90));
+    call(d::pwm, K::Method, {-1, 201, 5000});
     EXPECT_EQ(model->state().pwmChannel, (sim::BoardModel::Pwm{201, 5000}));
-    call(Pwm, K::Method, {10, 7, 65535});
+    call(d::pwm, K::Method, {10, 7, 65535});
     EXPECT_EQ(model->state().pwmPin[2], (sim::BoardModel::Pwm{7, 65535}));
-    call(Freq, K::Method, {9, 12345, 250});
+    call(d::freq, K::Method, {9, 12345, 250});
     EXPECT_EQ(model->state().lastTone, (sim::BoardModel::Tone{1, 12345, 250}));
-    call(Setcounter, K::Method, {4, true});
+    call(d::setcounter, K::Method, {4, true});
     EXPECT_EQ(model->state().prescaleCode, 2);
     EXPECT_TRUE(model->state().countMode);
-    call(A2dconf, K::Method, {true, false, 33});
+    call(d::a2dconf, K::Method, {true, false, 33});
     EXPECT_EQ(model->state().a2dConfig, 128 | 66);
-    call(Repeat, K::Method, {301});
+    call(d::repeat, K::Method, {301});
     EXPECT_EQ(model->state().repeatOperand, 300);
-    call(Tris, K::PropertyLet, {0});
-    call(High, K::Method, {2});
-    call(Toggle, K::Method, {0});
+    call(d::tris, K::PropertyLet, {0});
+    call(d::high, K::Method, {2});
+    call(d::toggle, K::Method, {0});
     EXPECT_EQ(model->state().latch, 0b101);
-    EXPECT_EQ(call(Inp, K::Method, {2}), Variant(1));
-    EXPECT_EQ(call(Inp, K::Method, {1}), Variant(0));
+    EXPECT_EQ(call(d::inp, K::Method, {2}), Variant(1));
+    EXPECT_EQ(call(d::inp, K::Method, {1}), Variant(0));
     EXPECT_EQ(model->malformedCount(), 0);
 }
 
