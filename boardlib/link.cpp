@@ -35,8 +35,9 @@ void ZeltoDLL::waitForLink() {
             raise(err::LinkTimeout);
         if (m_pump)
             m_pump->pumpOnce();
+        // Without a pump nothing else needs this thread: sleep until the line rises.
         if (!cts)
-            m_comm->ctsHolding(kSlice);
+            m_comm->ctsHolding(m_pump ? kSlice : remainingUntil(deadline));
         else
             std::this_thread::sleep_for(kSlice);
     }

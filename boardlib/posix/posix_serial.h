@@ -3,6 +3,7 @@
 #include "serial_component.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace zelto {
@@ -21,7 +22,7 @@ namespace zelto {
 // line set-up value that cannot be used.
 class PosixSerial : public SerialComponent {
   public:
-    PosixSerial() = default;
+    PosixSerial();
     explicit PosixSerial(std::string devicePath);
     ~PosixSerial() override;
     PosixSerial(const PosixSerial&) = delete;
@@ -41,7 +42,10 @@ class PosixSerial : public SerialComponent {
     bool portOpen() const override { return m_fd >= 0; }
     void setPortOpen(bool open) override;
 
-    // A port without modem lines (a pseudo-terminal) reports the line asserted.
+    // A port without modem lines (a pseudo-terminal) reports the line asserted. While the line is
+    // low a wait sleeps in the kernel until it changes, where the driver can (a thread per open
+    // port, started by the first such wait, blocks in the modem-status wait and is interrupted with
+    // the signal WakeSignal() at closing), and otherwise samples it every millisecond.
     bool ctsHolding(Millis maxWait = Millis{0}) override;
     void setOutput(const Bytes& bytes) override;
     // At most InputLen bytes (0: all that are waiting), one with the board object's set-up.
@@ -68,6 +72,11 @@ class PosixSerial : public SerialComponent {
     // err::PortIoError.
     static constexpr Millis WriteStallLimit{5000};
 
+    // The signal that ends the wait of a port's waiter thread. The component installs a handler
+    // that does nothing, once, if the signal has none; a program that has its own handler for it
+    // keeps it, and its ports sample the line instead.
+    static int WakeSignal();
+
   private:
     struct Line {
         long baud = 9600;
@@ -85,6 +94,11 @@ class PosixSerial : public SerialComponent {
     void requireOpen() const;
     // Waits up to maxWait for received bytes and appends all that are waiting to m_received.
     void receive(Millis maxWait);
+    struct CtsWaiter;
+    // Sleeps up to left or until the line may have changed; false when the port offers no such
+    // wait and the caller has to sample.
+    bool awaitCtsChange(std::chrono::steady_clock::duration left);
+    void stopCtsWaiter();
 
     int m_fd = -1;
     int16_t m_port = 1;
@@ -99,6 +113,11 @@ class PosixSerial : public SerialComponent {
     // Received bytes fetched from the terminal but not handed out yet: one read takes all that
     // is waiting, and input() gives them out InputLen at a time.
     Bytes m_received;
+    std::unique_ptr<CtsWaiter> m_ctsWaiter;
+    // The driver has no modem-status wait (or it failed): the line is sampled until closing.
+    bool m_ctsSampled = false;
+    // The terminal has no modem lines: clear-to-send counts as asserted until closing.
+    bool m_noModemLines = false;
 };
 
 } // namespace zelto

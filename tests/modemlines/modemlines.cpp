@@ -1,11 +1,13 @@
 // Test-only preload library: gives pseudo-terminal slaves the modem lines they lack.
 //
-// The modem-line requests (TIOCMGET, TIOCMBIS, TIOCMBIC, TIOCMSET) on the slave side of a
-// pseudo-terminal are answered here instead of failing: clear-to-send comes from the file named by
-// ZELTO_CTS_FILE ("1" asserted, "0" low; a missing file counts as asserted), data-set-ready and
+// The modem-line requests (TIOCMGET, TIOCMBIS, TIOCMBIC, TIOCMSET, TIOCMIWAIT) on the slave side of
+// a pseudo-terminal are answered here instead of failing: clear-to-send comes from the file named
+// by ZELTO_CTS_FILE ("1" asserted, "0" low; a missing file counts as asserted), data-set-ready and
 // carrier detect are always asserted, and data-terminal-ready and request-to-send keep what the
-// process last set, per device. A slave whose far end has hung up fails them with EIO, as the
-// kernel does. Without ZELTO_CTS_FILE every request goes to the kernel unchanged, and so does
+// process last set, per device. TIOCMIWAIT sleeps until clear-to-send differs from what it was
+// when the wait began (the file's directory is watched with inotify), the far end hangs up (EIO) or
+// a signal comes (EINTR). A slave whose far end has hung up fails them with EIO, as the kernel
+// does. Without ZELTO_CTS_FILE every request goes to the kernel unchanged, and so does
 // every other descriptor and request.
 //
 // Built without sanitizers. In a sanitized process the sanitizer runtime has to come first:
@@ -14,9 +16,12 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
+#include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -96,6 +101,72 @@ int emulate(unsigned long request, int* arg, dev_t device, const char* ctsFile) 
     return 0;
 }
 
+// One inotify instance per waiting thread, kept for the thread's life: closing one makes the kernel
+// wait for its watches to go, several milliseconds, which would delay every wake.
+struct Watcher {
+    int fd = -1;
+    ~Watcher() {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+thread_local Watcher t_watcher;
+
+void drain(int fd) {
+    alignas(inotify_event) char events[4096];
+    while (read(fd, events, sizeof events) > 0) {
+    }
+}
+
+// TIOCMIWAIT for clear-to-send: the simulator replaces the file by a rename, which the directory
+// tells; sleeping in poll() keeps the emulation's own cost out of a waiting process.
+int awaitChange(int fd, const char* ctsFile) {
+    char dir[4096];
+    const char* slash = strrchr(ctsFile, '/');
+    const size_t length = slash == nullptr ? 0 : static_cast<size_t>(slash - ctsFile);
+    if (length >= sizeof dir) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    if (slash == nullptr) {
+        strcpy(dir, ".");
+    } else {
+        memcpy(dir, ctsFile, length);
+        dir[length] = '\0';
+        if (length == 0)
+            strcpy(dir, "/");
+    }
+    if (t_watcher.fd < 0)
+        t_watcher.fd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    const int inotify = t_watcher.fd;
+    if (inotify < 0)
+        return -1;
+    constexpr uint32_t kChanges =
+        IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE;
+    if (inotify_add_watch(inotify, dir, kChanges) < 0)
+        return -1;
+    // Events of earlier waits are stale; the line is read after the watch is set, so that no
+    // change can fall between the two.
+    drain(inotify);
+    const bool before = ctsAsserted(ctsFile);
+    for (;;) {
+        pollfd p[2] = {{inotify, POLLIN, 0}, {fd, 0, 0}};
+        if (poll(p, 2, -1) < 0)
+            return -1;
+        if (p[1].revents & POLLNVAL) {
+            errno = EBADF;
+            return -1;
+        }
+        if (p[1].revents & (POLLHUP | POLLERR)) {
+            errno = EIO;
+            return -1;
+        }
+        drain(inotify);
+        if (ctsAsserted(ctsFile) != before)
+            return 0;
+    }
+}
+
 } // namespace
 
 extern "C" int ioctl(int fd, unsigned long request, ...) __THROW {
@@ -104,8 +175,8 @@ extern "C" int ioctl(int fd, unsigned long request, ...) __THROW {
     void* arg = va_arg(args, void*);
     va_end(args);
 
-    const bool modemRequest =
-        request == TIOCMGET || request == TIOCMBIS || request == TIOCMBIC || request == TIOCMSET;
+    const bool modemRequest = request == TIOCMGET || request == TIOCMBIS || request == TIOCMBIC ||
+                              request == TIOCMSET || request == TIOCMIWAIT;
     const char* ctsFile = modemRequest ? getenv("ZELTO_CTS_FILE") : nullptr;
     dev_t device = 0;
     if (ctsFile != nullptr && *ctsFile != '\0' && isPtySlave(fd, device)) {
@@ -113,6 +184,8 @@ extern "C" int ioctl(int fd, unsigned long request, ...) __THROW {
         int probe = 0;
         if (realIoctl()(fd, TIOCMGET, &probe) != 0 && errno == EIO)
             return -1;
+        if (request == TIOCMIWAIT)
+            return awaitChange(fd, ctsFile);
         return emulate(request, static_cast<int*>(arg), device, ctsFile);
     }
     return realIoctl()(fd, request, arg);

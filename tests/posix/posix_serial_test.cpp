@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <dirent.h>
 #include <functional>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -427,6 +428,57 @@ TEST(PosixSerialModemLines, WaitEndsSoonAfterTheLineRises) {
     std::sort(lags.begin(), lags.end());
     EXPECT_LT(lags[lags.size() / 2], 3ms) << "median lag after the rise";
     EXPECT_LT(lags.back(), 50ms);
+}
+
+TEST(PosixSerialModemLines, WaitForTheLineEndsWhenTheDeviceVanishes) {
+    CtsFile cts;
+    cts.set(false);
+    EmulatedModemLines lines(cts.path());
+    OpenPort p;
+    std::thread unplug([&] {
+        std::this_thread::sleep_for(30ms);
+        p.pty.closeMaster();
+    });
+    const auto start = Clock::now();
+    EXPECT_EQ(errorOf([&] { p.port.ctsHolding(10s); }), err::DeviceGone);
+    unplug.join();
+    EXPECT_LT(Clock::now() - start, 2s);
+}
+
+int entriesIn(const char* directory) {
+    DIR* d = ::opendir(directory);
+    int count = 0;
+    while (::readdir(d) != nullptr)
+        ++count;
+    ::closedir(d);
+    return count;
+}
+
+// A joined thread leaves /proc a moment after the join returns.
+bool settlesTo(const char* directory, int count) {
+    for (int i = 0; i < 100 && entriesIn(directory) != count; ++i)
+        std::this_thread::sleep_for(10ms);
+    return entriesIn(directory) == count;
+}
+
+TEST(PosixSerialModemLines, ClosingDuringAWaitLeavesNoThreadOrDescriptor) {
+    CtsFile cts;
+    cts.set(false);
+    EmulatedModemLines lines(cts.path());
+    OpenPort p;
+    const int threads = entriesIn("/proc/self/task");
+    const int fds = entriesIn("/proc/self/fd");
+    for (int round = 0; round < 3; ++round) {
+        if (!p.port.portOpen())
+            p.port.setPortOpen(true);
+        EXPECT_FALSE(p.port.ctsHolding(20ms));
+        const auto start = Clock::now();
+        p.port.setPortOpen(false);
+        EXPECT_LT(Clock::now() - start, 500ms) << "closing hangs";
+        EXPECT_TRUE(settlesTo("/proc/self/task", threads)) << "a waiter thread was left";
+    }
+    p.port.setPortOpen(true);
+    EXPECT_TRUE(settlesTo("/proc/self/fd", fds)) << "a descriptor was left";
 }
 
 } // namespace
