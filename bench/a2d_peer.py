@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """The peer of the round-trip benchmark: the a2d(0) exchange written as a user would with the
-python3-serial package. Prints the nanoseconds per call and the last answer."""
+python3-serial package. Prints the nanoseconds per call, the last answer and the process CPU
+nanoseconds per call."""
 
 import sys
 import time
@@ -23,10 +24,12 @@ def main():
         for _ in range(200):  # warm-up
             a2d()
         start = time.perf_counter_ns()
+        cpu = time.process_time_ns()
         for _ in range(count):
             value = a2d()
+        cpu = time.process_time_ns() - cpu
         elapsed = time.perf_counter_ns() - start
-    print(f"{elapsed / count:.1f} {value}")
+    print(f"{elapsed / count:.1f} {value} {cpu / count:.1f}")
 
 
 if __name__ == "__main__":

@@ -1,13 +1,15 @@
 // The floor of the benchmarks: the same bytes as the board object exchanges, with nothing but
 // termios, blocking reads and writes, and no checks beyond the answer itself.
 //
-//   zelto-raw-floor DEVICE a2d N     N round trips of a2d(0) (30 -> two bytes); prints ns per call
+//   zelto-raw-floor DEVICE a2d N     N round trips of a2d(0) (30 -> two bytes); prints ns per
+//                                    call, the answer and the process CPU ns per call
 //   zelto-raw-floor DEVICE high N    N commands high(0) (11), then ok (01) and its answer;
 //                                    prints the ns from the first write to the answer
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <string>
 #include <termios.h>
@@ -73,13 +75,15 @@ int main(int argc, char** argv) {
             get(fd, reply, 2);
         }
         const auto start = Clock::now();
+        const std::clock_t cpu = std::clock();
         for (long i = 0; i < n; ++i) {
             put(fd, 0x30);
             get(fd, reply, 2);
         }
+        const double cpuNs = static_cast<double>(std::clock() - cpu) * 1e9 / CLOCKS_PER_SEC;
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start);
-        std::printf("%.1f %d\n", static_cast<double>(ns.count()) / static_cast<double>(n),
-                    reply[0] * 256 + reply[1]);
+        std::printf("%.1f %d %.1f\n", static_cast<double>(ns.count()) / static_cast<double>(n),
+                    reply[0] * 256 + reply[1], cpuNs / static_cast<double>(n));
     } else if (mode == "high") {
         const auto start = Clock::now();
         for (long i = 0; i < n; ++i)

@@ -2,6 +2,7 @@
 // measured in the same run, against the same simulated board on a real pseudo-terminal.
 //
 //   zelto-bench roundtrip    a2d calls per second: board object, raw termios floor, python peer
+//   zelto-bench com-roundtrip the same through the automation server under Wine, against the floor
 //   zelto-bench reply-wait   CPU and lateness while a member waits 200 ms for a late reply
 //   zelto-bench cts-wait     the same while the link waits 200 ms for clear-to-send (needs the
 //                            modem-line emulation preloaded)
@@ -21,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
@@ -194,13 +196,28 @@ void boardA2d(const std::string& device, long calls) {
         b->a2d(0);
     int32_t value = 0;
     const auto start = Clock::now();
+    const std::clock_t cpu = std::clock();
     for (long i = 0; i < calls; ++i) {
         value = b->a2d(0);
         if (b->errflag())
             throw std::runtime_error("a reply was lost");
     }
+    const double cpuNs = static_cast<double>(std::clock() - cpu) * 1e9 / CLOCKS_PER_SEC;
     const double ns = seconds(Clock::now() - start) * 1e9 / static_cast<double>(calls);
-    std::printf("%.1f %d\n", ns, value);
+    std::printf("%.1f %d %.1f\n", ns, value, cpuNs / static_cast<double>(calls));
+}
+
+// One contender's round: wall time and process CPU per call, in microseconds.
+struct Call {
+    double us = 0;
+    double cpuUs = 0;
+};
+
+Call floorA2d(const std::string& device, long calls) {
+    auto f = runProgram({ZELTO_FLOOR_PATH, device, "a2d", std::to_string(calls)});
+    if (f.size() != 3 || f[1] != kAnalog)
+        throw std::runtime_error("the floor got a wrong answer");
+    return Call{f[0] / 1e3, f[2] / 1e3};
 }
 
 void roundTrip() {
@@ -210,30 +227,26 @@ void roundTrip() {
     const std::string interpreter = python != nullptr && *python ? python : "/usr/bin/python3";
     SimRunner sim(ZELTO_SIM_PATH, {"--analog", "0=" + std::to_string(kAnalog)});
 
-    auto floorRun = [&] {
-        auto f = runProgram({ZELTO_FLOOR_PATH, sim.device(), "a2d", std::to_string(calls)});
-        if (f.size() != 2 || f[1] != kAnalog)
-            throw std::runtime_error("the floor got a wrong answer");
-        return f[0] / 1e3;
-    };
+    auto floorRun = [&] { return floorA2d(sim.device(), calls); };
     // The board object runs in a process of its own too, started the same way as the others.
     auto boardRun = [&] {
         auto b = runProgram({g_self, "board-a2d", sim.device(), std::to_string(calls)});
-        if (b.size() != 2 || b[1] != kAnalog)
+        if (b.size() != 3 || b[1] != kAnalog)
             throw std::runtime_error("the board object got a wrong answer");
-        return b[0] / 1e3;
+        return Call{b[0] / 1e3, b[2] / 1e3};
     };
     auto peerRun = [&] {
         auto p = runProgram({interpreter, ZELTO_PEER_SCRIPT, sim.device(), std::to_string(calls)});
-        if (p.size() != 2 || p[1] != kAnalog)
+        if (p.size() != 3 || p[1] != kAnalog)
             throw std::runtime_error("the python peer got a wrong answer");
-        return p[0] / 1e3;
+        return Call{p[0] / 1e3, p[2] / 1e3};
     };
     // The machine is noisy: short rounds, the order turned each round, and each round's ratios
     // taken between runs that were close in time.
     std::vector<double> floor, board, peer, boardRatio, peerRatio;
+    std::vector<double> floorCpu, boardCpu, peerCpu;
     for (int round = 0; round < rounds; ++round) {
-        double f = 0, b = 0, p = 0;
+        Call f, b, p;
         for (int k = 0; k < 3; ++k) {
             switch ((round + k) % 3) {
             case 0:
@@ -246,11 +259,14 @@ void roundTrip() {
                 p = peerRun();
             }
         }
-        floor.push_back(f);
-        board.push_back(b);
-        peer.push_back(p);
-        boardRatio.push_back(b / f);
-        peerRatio.push_back(p / b);
+        floor.push_back(f.us);
+        board.push_back(b.us);
+        peer.push_back(p.us);
+        boardRatio.push_back(b.us / f.us);
+        peerRatio.push_back(p.us / b.us);
+        floorCpu.push_back(f.cpuUs);
+        boardCpu.push_back(b.cpuUs);
+        peerCpu.push_back(p.cpuUs);
     }
     const double fl = median(floor), bo = median(board), py = median(peer);
     const double boardToFloor = median(boardRatio), peerToBoard = median(peerRatio);
@@ -265,6 +281,73 @@ void roundTrip() {
     std::printf("  %-26s %8.1f us/call %8.0f calls/s   %.2f x the board object's time per call "
                 "(target: the board object faster, > 1.00: %s)\n",
                 "python3-serial peer", py, 1e6 / py, peerToBoard, verdict(peerToBoard > 1));
+    std::printf("  process CPU per call: floor %.1f us, board object %.1f us (%.2f x the floor), "
+                "python peer %.1f us (%.2f x the board object)\n",
+                median(floorCpu), median(boardCpu), median(boardCpu) / median(floorCpu),
+                median(peerCpu), median(peerCpu) / median(boardCpu));
+}
+
+// The same exchange through the automation server under Wine: a late-bound Windows client
+// (com_roundtrip.cpp) calls a2d(0) on COM1, which the prefix maps to ZELTO_COM_LINK; the
+// simulator serves its pseudo-terminal there. ZELTO_COM_CLIENT is the command that runs the
+// client under Wine (words separated by blanks).
+void comRoundTrip() {
+    const char* link = std::getenv("ZELTO_COM_LINK");
+    const char* client = std::getenv("ZELTO_COM_CLIENT");
+    if (link == nullptr || client == nullptr)
+        throw std::runtime_error("com-roundtrip needs ZELTO_COM_LINK and ZELTO_COM_CLIENT");
+    const long calls = envNumber("ZELTO_BENCH_CALLS", 1000);
+    SimRunner sim(ZELTO_SIM_PATH, {"--link", link, "--analog", "0=" + std::to_string(kAnalog)});
+    std::vector<std::string> clientArgs;
+    for (const char* at = client; *at != '\0';) {
+        const char* end = std::strchr(at, ' ');
+        const std::string word = end ? std::string(at, end) : std::string(at);
+        if (!word.empty())
+            clientArgs.push_back(word);
+        at = end ? end + 1 : at + word.size();
+    }
+    clientArgs.push_back(std::to_string(calls));
+
+    auto floorRun = [&] { return floorA2d(sim.device(), calls).us; };
+    // The client times its own calls, after a warm-up: Wine's start-up is not counted.
+    auto clientRun = [&](bool raw) {
+        std::vector<std::string> args = clientArgs;
+        if (raw)
+            args.insert(args.end() - 1, "raw");
+        auto c = runProgram(args);
+        if (c.size() != 2 || c[1] != kAnalog)
+            throw std::runtime_error("the Windows client got a wrong answer");
+        return c[0] / 1e3;
+    };
+    std::vector<double> floor, raw, com, ratio, overWin32;
+    for (int round = 0; round < kRounds; ++round) {
+        double f = 0, w = 0, c = 0;
+        if (round % 2) {
+            c = clientRun(false);
+            w = clientRun(true);
+            f = floorRun();
+        } else {
+            f = floorRun();
+            w = clientRun(true);
+            c = clientRun(false);
+        }
+        floor.push_back(f);
+        raw.push_back(w);
+        com.push_back(c);
+        ratio.push_back(c / f);
+        overWin32.push_back(c / w);
+    }
+    const double fl = median(floor), wi = median(raw), co = median(com), r = median(ratio);
+    std::printf("Round trip through the automation server under Wine: a2d(0) by DISPID on COM1, "
+                "%d rounds of %ld calls (medians; the ratios are medians of each round's)\n",
+                kRounds, calls);
+    std::printf("  %-26s %8.1f us/call %8.0f calls/s   1.00\n", "raw termios (floor)", fl,
+                1e6 / fl);
+    std::printf("  %-26s %8.1f us/call %8.0f calls/s   %.2f x the floor\n", "bare Win32 under Wine",
+                wi, 1e6 / wi, wi / fl);
+    std::printf("  %-26s %8.1f us/call %8.0f calls/s   %.2f x the floor's time per call "
+                "(target <= 2.00: %s), %.2f x the bare Win32 exchange\n",
+                "COM object under Wine", co, 1e6 / co, r, verdict(r <= 2), median(overWin32));
 }
 
 struct Wait {
@@ -457,6 +540,8 @@ int main(int argc, char** argv) {
             boardA2d(argv[2], std::atol(argv[3]));
         else if (what == "roundtrip")
             roundTrip();
+        else if (what == "com-roundtrip")
+            comRoundTrip();
         else if (what == "reply-wait")
             replyWait();
         else if (what == "cts-wait")
@@ -464,7 +549,8 @@ int main(int argc, char** argv) {
         else if (what == "pacing")
             pacing();
         else {
-            std::fprintf(stderr, "usage: zelto-bench roundtrip|reply-wait|cts-wait|pacing\n");
+            std::fprintf(stderr,
+                         "usage: zelto-bench roundtrip|com-roundtrip|reply-wait|cts-wait|pacing\n");
             return 2;
         }
     } catch (const std::exception& e) {

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (Release, no sanitizers, in build-bench) and runs them. Not part of the
 # test run. Every figure is a ratio against a baseline measured in the same run; see bench/.
-#   tools/bench.sh [roundtrip|reply-wait|cts-wait|pacing ...]
+#   tools/bench.sh [roundtrip|com-roundtrip|reply-wait|cts-wait|pacing ...]
+# com-roundtrip runs the automation server under Wine: it builds the 64-bit Windows tree
+# (ZELTO_BENCH_WIN_DIR, build-win64) when missing and registers the DLL in its prefix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${ZELTO_BENCH_DIR:-build-bench}
@@ -13,10 +15,24 @@ if ! log=$(cmake --build "$dir" -j2 --target zelto-bench 2>&1); then
 fi
 bench="$dir/bench/zelto-bench"
 preload="$dir/bench/modemlines/libzeltomodemlines.so"
-[ $# -gt 0 ] || set -- roundtrip reply-wait cts-wait pacing
+[ $# -gt 0 ] || set -- roundtrip com-roundtrip reply-wait cts-wait pacing
 status=0
 for what in "$@"; do
-  if [ "$what" = cts-wait ]; then
+  if [ "$what" = com-roundtrip ]; then
+    win=$(realpath -m "${ZELTO_BENCH_WIN_DIR:-build-win64}")
+    [ -f "$win/build.ninja" ] || cmake -S . -B "$win" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/mingw64.cmake" >/dev/null
+    if ! log=$(cmake --build "$win" -j2 --target OstrelZeltoDLL zelto-com-roundtrip 2>&1); then
+      echo "$log"
+      exit 1
+    fi
+    tools/wine/server.sh start "$win" 30
+    WINEPREFIX="$win/wine-prefix" tools/wine/run.sh 64 regsvr32 /s \
+      "$(. tools/wine/env.sh && zelto_win_path "$win/bin/OstrelZeltoDLL.dll")"
+    WINEPREFIX="$win/wine-prefix" ZELTO_COM_LINK="$win/wine-ports/com1" \
+      ZELTO_COM_CLIENT="$PWD/tools/wine/run.sh 64 $win/bin/zelto-com-roundtrip.exe" \
+      "$bench" "$what" || status=1
+  elif [ "$what" = cts-wait ]; then
     LD_PRELOAD="$preload" "$bench" "$what" || status=1
   else
     "$bench" "$what" || status=1

@@ -34,7 +34,7 @@ rm -f "$fuzzlog"
 if [ -x tools/wine/test-windows.sh ]; then
     tools/wine/test-windows.sh || status=1
     for dir in build-win64 build-win32; do
-        [ -f "$dir/CTestTestfile.cmake" ] && summary+=("$dir: $(tail -1 "$dir/summary.txt" 2>/dev/null)")
+        [ -f "$dir/summary.txt" ] && summary+=("$dir: $(tail -1 "$dir/summary.txt")")
     done
 fi
 

@@ -24,13 +24,6 @@ DWORD toMs(Millis wait) {
     raise(serialErrorNumber(GetLastError(), opening));
 }
 
-HANDLE makeEvent() {
-    const HANDLE h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!h)
-        raise(err::PortIoError);
-    return h;
-}
-
 std::string field(const std::string& text, size_t& pos) {
     const size_t comma = text.find(',', pos);
     std::string part =
@@ -108,6 +101,8 @@ int32_t serialErrorNumber(DWORD code, bool opening) {
     case ERROR_PRIVILEGE_NOT_HELD:
         return err::PermissionDenied;
     case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_NOT_READY:   // Wine, once the other end of a pseudo-terminal has gone
+    case ERROR_BROKEN_PIPE: // Wine's reads, likewise
     case ERROR_BAD_COMMAND:
     case ERROR_GEN_FAILURE:
     case ERROR_INVALID_HANDLE:
@@ -121,10 +116,6 @@ int32_t serialErrorNumber(DWORD code, bool opening) {
 Win32Serial::~Win32Serial() {
     if (portOpen())
         close();
-    if (m_ioOv.hEvent)
-        CloseHandle(m_ioOv.hEvent);
-    if (m_cts && m_cts->ov.hEvent)
-        CloseHandle(m_cts->ov.hEvent);
 }
 
 void Win32Serial::setCommPort(int16_t port) {
@@ -146,26 +137,20 @@ void Win32Serial::setPortOpen(bool open) {
 }
 
 void Win32Serial::open() {
-    if (!m_ioOv.hEvent)
-        m_ioOv.hEvent = makeEvent();
-    if (!m_cts)
-        m_cts = std::make_unique<CtsWait>();
-    if (!m_cts->ov.hEvent)
-        m_cts->ov.hEvent = makeEvent();
-
-    // The \\.\ form reaches COM10 and above too.
+    // The \\.\ form reaches COM10 and above too. Not overlapped: every call here waits for its
+    // own operation, and Wine serves an overlapped read or write through its server at many times
+    // the cost of the exchange itself.
     const std::wstring path = L"\\\\.\\COM" + std::to_wstring(m_port);
-    m_handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OVERLAPPED, nullptr);
+    m_handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
     if (m_handle == INVALID_HANDLE_VALUE)
         raiseLastError(true);
     try {
         SetupComm(m_handle, 4096, 4096);
         applyLine();
         m_readTimeout = MAXDWORD - 1;
+        m_noModemLines = false;
         setReadTimeout(0);
-        if (!SetCommMask(m_handle, EV_CTS))
-            raiseLastError(false);
         PurgeComm(m_handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
     } catch (...) {
         CloseHandle(std::exchange(m_handle, INVALID_HANDLE_VALUE));
@@ -174,15 +159,7 @@ void Win32Serial::open() {
 }
 
 void Win32Serial::close() {
-    // Wine ends a pending WaitCommEvent on SetCommMask(0) or CloseHandle, not on CancelIoEx.
-    const bool ended = endCtsWait(1000);
     CloseHandle(std::exchange(m_handle, INVALID_HANDLE_VALUE));
-    if (!ended && WaitForSingleObject(m_cts->ov.hEvent, 1000) != WAIT_OBJECT_0) {
-        // The system still holds the wait's memory: abandon it rather than free it.
-        static_cast<void>(m_cts.release());
-    } else {
-        m_cts->pending = false;
-    }
 }
 
 void Win32Serial::applyLine() {
@@ -238,89 +215,40 @@ void Win32Serial::setReadTimeout(DWORD ms) {
     m_readTimeout = ms;
 }
 
-DWORD Win32Serial::finish(OVERLAPPED& ov) {
-    DWORD moved = 0;
-    if (!GetOverlappedResult(m_handle, &ov, &moved, TRUE))
-        raiseLastError(false);
-    return moved;
-}
-
 bool Win32Serial::ctsHolding(Millis maxWait) {
     requireOpen();
-    DWORD status = 0;
-    if (!GetCommModemStatus(m_handle, &status)) {
-        // A port without modem lines (a pseudo-terminal, some virtual ports) counts as asserted.
-        if (GetLastError() == ERROR_NOT_SUPPORTED || GetLastError() == ERROR_INVALID_FUNCTION)
-            return true;
-        raiseLastError(false);
-    }
-    if (status & MS_CTS_ON)
+    if (m_noModemLines)
         return true;
-    const DWORD ms = toMs(maxWait);
-    return ms > 0 && waitForCts(ms);
-}
-
-bool Win32Serial::waitForCts(DWORD maxWaitMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(maxWaitMs);
+    const auto deadline = Clock::now() + maxWait;
     for (;;) {
-        if (!m_cts->pending) {
-            ResetEvent(m_cts->ov.hEvent);
-            m_cts->events = 0;
-            if (WaitCommEvent(m_handle, &m_cts->events, &m_cts->ov)) {
-                // Completed at once; see below.
-            } else if (GetLastError() == ERROR_IO_PENDING) {
-                m_cts->pending = true;
-            } else {
-                raiseLastError(false);
-            }
-        }
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        const DWORD leftMs = left.count() > 0 ? static_cast<DWORD>(left.count()) : 0;
-        if (m_cts->pending) {
-            // The wait stays pending across calls when it times out; it is picked up next time.
-            if (WaitForSingleObject(m_cts->ov.hEvent, leftMs) != WAIT_OBJECT_0)
-                return false;
-            m_cts->pending = false;
-            finish(m_cts->ov);
-        } else if (!(m_cts->events & EV_CTS)) {
-            // A driver that reports no events at all: sleep briefly instead of spinning.
-            Sleep(leftMs > 0 ? 1 : 0);
-        }
         DWORD status = 0;
-        if (!GetCommModemStatus(m_handle, &status))
+        if (!GetCommModemStatus(m_handle, &status)) {
+            // A port without modem lines (a pseudo-terminal, some virtual ports) counts as
+            // asserted, and stays without them while it is open.
+            if (GetLastError() == ERROR_NOT_SUPPORTED || GetLastError() == ERROR_INVALID_FUNCTION) {
+                m_noModemLines = true;
+                return true;
+            }
             raiseLastError(false);
+        }
         if (status & MS_CTS_ON)
             return true;
         if (Clock::now() >= deadline)
             return false;
+        // A comm-event wait would need an overlapped handle; a sample a millisecond answers as
+        // soon.
+        Sleep(1);
     }
-}
-
-bool Win32Serial::endCtsWait(DWORD waitMs) {
-    if (!m_cts->pending)
-        return true;
-    SetCommMask(m_handle, 0); // completes a pending WaitCommEvent
-    if (WaitForSingleObject(m_cts->ov.hEvent, waitMs) != WAIT_OBJECT_0) {
-        CancelIoEx(m_handle, &m_cts->ov);
-        if (WaitForSingleObject(m_cts->ov.hEvent, waitMs) != WAIT_OBJECT_0)
-            return false;
-    }
-    m_cts->pending = false;
-    SetCommMask(m_handle, EV_CTS);
-    return true;
 }
 
 void Win32Serial::setOutput(const Bytes& bytes) {
     requireOpen();
     if (bytes.empty())
         return;
-    ResetEvent(m_ioOv.hEvent);
     DWORD written = 0;
     const auto size = static_cast<DWORD>(bytes.size());
-    if (!WriteFile(m_handle, bytes.data(), size, &written, &m_ioOv) &&
-        GetLastError() != ERROR_IO_PENDING)
+    if (!WriteFile(m_handle, bytes.data(), size, &written, nullptr))
         raiseLastError(false);
-    written = finish(m_ioOv);
     // Held back by flow control for longer than the write timeout.
     if (written != size)
         raise(err::LinkTimeout);
@@ -329,12 +257,10 @@ void Win32Serial::setOutput(const Bytes& bytes) {
 Bytes Win32Serial::input(Millis maxWait) {
     requireOpen();
     setReadTimeout(toMs(maxWait));
-    ResetEvent(m_ioOv.hEvent);
     char byte = 0;
     DWORD got = 0;
-    if (!ReadFile(m_handle, &byte, 1, &got, &m_ioOv) && GetLastError() != ERROR_IO_PENDING)
+    if (!ReadFile(m_handle, &byte, 1, &got, nullptr))
         raiseLastError(false);
-    got = finish(m_ioOv);
     return got == 1 ? Bytes(1, byte) : Bytes{};
 }
 

@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <memory>
 #include <string>
 
 namespace zelto {
@@ -18,9 +17,9 @@ struct ParsedSettings {
 };
 ParsedSettings parseSettings(const std::string& settings);
 
-// The serial component on Windows: port n is \\.\COMn. All I/O is overlapped so that every wait (a
-// byte, the clear-to-send line, a write held back by flow control) sleeps in the operating system
-// with a bound and wakes when the event happens.
+// The serial component on Windows: port n is \\.\COMn. Reads and writes block in the operating
+// system, bounded by the port's timeouts, and wake when the byte comes or the write goes; a wait
+// for clear-to-send looks at the line every millisecond and sleeps in between.
 class Win32Serial final : public SerialComponent {
   public:
     Win32Serial() = default;
@@ -54,12 +53,6 @@ class Win32Serial final : public SerialComponent {
     void applyLine(); // the DCB from the settings, handshaking, DTR and RTS
     void requireOpen() const;
     void setReadTimeout(DWORD ms);
-    // Waits for an overlapped operation that returned ERROR_IO_PENDING; returns the bytes moved.
-    DWORD finish(OVERLAPPED& ov);
-    // True when the line rose within maxWait.
-    bool waitForCts(DWORD maxWaitMs);
-    // Ends a pending clear-to-send wait; false when the system did not let go of it.
-    bool endCtsWait(DWORD waitMs);
 
     int16_t m_port = 1;
     HANDLE m_handle = INVALID_HANDLE_VALUE;
@@ -71,15 +64,7 @@ class Win32Serial final : public SerialComponent {
     int16_t m_sThreshold = 0;
 
     DWORD m_readTimeout = MAXDWORD - 1; // what the port is set to; MAXDWORD - 1 = not yet set
-    OVERLAPPED m_ioOv{};                // reads and writes, one at a time
-    // The clear-to-send wait, which may stay pending between calls. It lives on the heap so that,
-    // should the system never finish it, it can be abandoned rather than freed under the system.
-    struct CtsWait {
-        OVERLAPPED ov{};
-        DWORD events = 0;
-        bool pending = false;
-    };
-    std::unique_ptr<CtsWait> m_cts = std::make_unique<CtsWait>();
+    bool m_noModemLines = false;        // the driver said so: the line counts as asserted
 };
 
 // The component's error number for a Win32 error code met while opening (opening true) or using the
