@@ -260,25 +260,6 @@ TEST_F(CoreTest, OperandLoadsAndValueCommands) {
     EXPECT_EQ(model->state().repeatOperand, 300);
 }
 
-TEST_F(CoreTest, TheLinkIsFreeAfterEveryKindOfFailure) {
-    open();
-    // An operand that cannot be encoded, after the claim.
-    EXPECT_EQ(errorOf([&] { PrimitiveAccess::sendvaluecmd(*board, 70000, 5, 5, 1, "", false); }),
-              5);
-    EXPECT_TRUE(board->ready());
-    // The component fails the write.
-    serial->setWriteError(err::DeviceGone);
-    EXPECT_EQ(errorOf([&] { board->resetall(); }), err::DeviceGone);
-    EXPECT_FALSE(PrimitiveAccess::busy(*board));
-    serial->setWriteError(0);
-    EXPECT_TRUE(serial->writes().empty());
-    // The board never answers.
-    serial->setSilent(true);
-    EXPECT_FALSE(board->ok());
-    EXPECT_TRUE(board->errflag());
-    EXPECT_TRUE(board->ready());
-}
-
 TEST_F(CoreTest, TheLinkWaitHoldsBackUntilTheLineRises) {
     open();
     serial->setCts(false);
@@ -362,25 +343,13 @@ TEST_F(ReentryTest, AMemberCalledFromThePumpCompletesFirst) {
     EXPECT_TRUE(board->ready());
 }
 
-TEST_F(ReentryTest, NothingPumpsWhileTheLinkIsHeldOrARepliesAreAwaited) {
+TEST_F(ReentryTest, NothingPumpsWhileRepliesAreAwaited) {
     open();
     pump.pumps = 0;
     serial->setSilent(true);
     board->a2d(0); // both reply bytes time out
     EXPECT_TRUE(board->errflag());
     EXPECT_EQ(pump.pumps, 0);
-
-    // A failing member re-entered from the pump leaves the outer one intact.
-    serial->setSilent(false);
-    serial->setCts(false);
-    int nestedError = 0;
-    pump.tick = [&] { nestedError = errorOf([&] { board->pwm(0, 256, 0); }); };
-    raiseCtsAfter(3);
-    serial->clearWrites();
-    board->toggle(1);
-    EXPECT_EQ(nestedError, 5);
-    EXPECT_EQ(hexWrites(*serial), V{"22"});
-    EXPECT_GE(pump.pumps, 1);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <functional>
 #include <memory>
 #include <string>
@@ -46,6 +47,14 @@ inline int errorOf(const std::function<void()>& f) {
         return e.number();
     }
     return 0;
+}
+
+// A test name made of the parameter's name.
+template <typename P> std::string nameOf(const ::testing::TestParamInfo<P>& info) {
+    std::string name;
+    for (const char* p = info.param.name; *p; ++p)
+        name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    return name;
 }
 
 // Writes as upper-case hex, one string per write: {"09 80 96", "5B"}.

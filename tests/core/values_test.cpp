@@ -27,13 +27,21 @@ struct WholeCase {
 
 TEST(VariantTest, WholeNumbersRoundHalfToEvenAndParseStrings) {
     const WholeCase cases[] = {
-        {Variant(), 0},         {Variant(true), -1},
-        {Variant(false), 0},    {Variant(int16_t{-7}), -7},
-        {Variant(2.5), 2},      {Variant(3.5), 4},
-        {Variant(-2.5), -2},    {Variant(-3.5), -4},
-        {Variant(2.4999), 2},   {Variant(2.5001), 3},
-        {Variant("12"), 12},    {Variant(" -12.5 "), -12},
-        {Variant("1e3"), 1000}, {Variant(2147483647.4), 2147483647},
+        {Variant(), 0},
+        {Variant(true), -1},
+        {Variant(false), 0},
+        {Variant(int16_t{-7}), -7},
+        {Variant(2.5), 2},
+        {Variant(3.5), 4},
+        {Variant(-2.5), -2},
+        {Variant(-3.5), -4},
+        {Variant(2.4999), 2},
+        {Variant(2.5001), 3},
+        {Variant("12"), 12},
+        {Variant(" -12.5 "), -12},
+        {Variant("1e3"), 1000},
+        {Variant(2147483647.4), 2147483647},
+        {Variant(-2147483648.5), INT32_MIN},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.value.toLong(), c.expected) << static_cast<int>(c.value.type());
@@ -52,8 +60,11 @@ TEST(VariantTest, ConversionFailuresCarryTheirNumbers) {
         {[] { (void)Variant(".").toLong(); }, 13},
         {[] { (void)Variant(2147483648.0).toLong(); }, 6},
         {[] { (void)Variant(2147483647.5).toLong(); }, 6},
+        {[] { (void)Variant(-2147483649.5).toLong(); }, 6},
         {[] { (void)Variant(32768).toInteger(); }, 6},
         {[] { (void)Variant(-32768.6).toInteger(); }, 6},
+        {[] { (void)Variant(32767.5).toInteger(); }, 6},
+        {[] { (void)Variant(-32768.5).toInteger(); }, 0},
         {[] { (void)Variant("1e999").toLong(); }, 6},
         {[] { (void)Variant::null().toBoolean(); }, 94},
         {[] { (void)Variant("maybe").toBoolean(); }, 13},

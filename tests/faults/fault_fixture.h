@@ -1,40 +1,13 @@
 #pragma once
 
-#include "board_model.h"
-#include "errors.h"
-#include "member_table.h"
-#include "sim_serial.h"
-#include "zeltodll.h"
+#include "../core/board_fixture.h"
 
-#include <gtest/gtest.h>
-
-#include <cctype>
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
-
-namespace zelto {
-
-// Whether the link is claimed, which ready() cannot tell while clear-to-send is low or the
-// device is gone.
-struct PrimitiveAccess {
-    static bool busy(const ZeltoDLL& z) { return z.m_busy; }
-};
-
-namespace faults {
+namespace zelto::faults {
 
 using K = MemberKind;
+using test::errorOf;
+using test::nameOf;
 using namespace std::chrono_literals;
-
-inline int errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const AutomationError& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 // A component that passes every operation to another one and fails the ones it is told to, the
 // way a device that vanishes or a driver that refuses fails them.
@@ -135,14 +108,6 @@ inline const std::vector<Call>& sendingMembers() {
     return calls;
 }
 
-// A test name made of the name of the parameter.
-template <typename P> std::string nameOf(const ::testing::TestParamInfo<P>& info) {
-    std::string name;
-    for (const char* p = info.param.name; *p; ++p)
-        name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-    return name;
-}
-
 // Limits short enough that every wait in these tests ends quickly.
 inline Limits shortLimits() {
     return Limits{Millis{50}, Millis{20}, Millis{40}};
@@ -172,5 +137,4 @@ struct SimBoard {
     std::unique_ptr<ZeltoDLL> board;
 };
 
-} // namespace faults
-} // namespace zelto
+} // namespace zelto::faults

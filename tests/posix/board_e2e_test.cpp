@@ -11,7 +11,6 @@
 
 #include <functional>
 #include <memory>
-#include <thread>
 
 namespace zelto {
 namespace {
@@ -73,8 +72,8 @@ TEST(BoardOverPty, HandshakeSkipsStrayBytesForAtMostTenReads) {
     SimProcess sim;
     const struct {
         int stray;
-        bool okAfter; // false: a stray byte was left over for the next reply
-    } cases[] = {{0, true}, {3, true}, {9, true}, {12, false}};
+        bool okAfter;                     // false: a stray byte was left over for the next reply
+    } cases[] = {{9, true}, {12, false}}; // the ordinary opening is the test above
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stray);
         sim.control("stray " + std::to_string(c.stray));
@@ -101,7 +100,6 @@ TEST(BoardOverPty, EachCommandGroupGetsItsReply) {
         const char* reply;
     } cases[] = {
         {"a2d", "analog 0 1023", [&] { return board->a2d(0); }, 1023, {"30"}, "03 FF"},
-        {"a2d pin 5", "analog 5 518", [&] { return board->a2d(5); }, 518, {"3A"}, "02 06"},
         {"inp high", "input 3 1", [&] { return board->inp(3); }, 1, {"27"}, "31"},
         {"inp low", "input 3 0", [&] { return board->inp(3); }, 0, {"27"}, "30"},
         {"eeprom get",
@@ -216,35 +214,6 @@ TEST(BoardOverPty, SilentBoardEndsTheMemberWithinItsLimit) {
     EXPECT_GE(waited, 2 * board->limits().reply);
     EXPECT_LT(waited, 2 * board->limits().reply + 500ms);
     EXPECT_TRUE(board->ready()) << "the link was left claimed";
-}
-
-TEST(BoardOverPty, DeviceVanishingMidTransactionEndsTheMember) {
-    SimProcess sim;
-    auto board = boardOn(sim.device()); // count waits up to its measurement limit, 70 s
-    openBoard(*board, sim);
-    sim.control("silent on");
-    std::thread unplug([&] {
-        // Once the board has the command byte of count (after its operand load).
-        while (auto c = sim.nextCommand(5s))
-            if (c->bytes == "42")
-                break;
-        sim.kill(SIGKILL);
-    });
-    const auto start = Clock::now();
-    const int32_t counted = board->count(1, 1000);
-    const auto waited = Clock::now() - start;
-    unplug.join();
-    EXPECT_EQ(counted, 0);
-    EXPECT_TRUE(board->errflag());
-    EXPECT_LT(waited, 5s);
-    EXPECT_TRUE(sim.waitForExit(5s));
-
-    EXPECT_EQ(errorOf([&] { board->ok(); }), err::DeviceGone);
-    EXPECT_EQ(board->readbyte(), 0);
-    EXPECT_TRUE(board->errflag());
-    board->portopen(false);
-    EXPECT_FALSE(board->portopen());
-    EXPECT_EQ(errorOf([&] { board->ok(); }), err::DeviceUnavailable);
 }
 
 TEST(BoardOverPty, SecondProgramCannotOpenTheSameBoard) {

@@ -154,17 +154,6 @@ TEST(PosixSerialOpen, OpenPortRefusesChangesUntilClosed) {
     EXPECT_EQ(p.pty.receive(1, 1s), "\x33");
 }
 
-TEST(PosixSerialOpen, SecondOpenerIsRefusedUntilTheFirstCloses) {
-    OpenPort p;
-    PosixSerial second(p.pty.path());
-    EXPECT_EQ(errorOf([&] { second.setPortOpen(true); }), err::PortInUse);
-    EXPECT_FALSE(second.portOpen());
-    p.port.setPortOpen(false);
-    second.setPortOpen(true);
-    EXPECT_TRUE(second.portOpen());
-    EXPECT_EQ(errorOf([&] { p.port.setPortOpen(true); }), err::PortInUse);
-}
-
 TEST(PosixSerialOpen, ExclusiveModeLastsWhileOpen) {
     OpenPort p;
     int exclusive = -1;
@@ -428,21 +417,6 @@ TEST(PosixSerialModemLines, WaitEndsSoonAfterTheLineRises) {
     std::sort(lags.begin(), lags.end());
     EXPECT_LT(lags[lags.size() / 2], 3ms) << "median lag after the rise";
     EXPECT_LT(lags.back(), 50ms);
-}
-
-TEST(PosixSerialModemLines, WaitForTheLineEndsWhenTheDeviceVanishes) {
-    CtsFile cts;
-    cts.set(false);
-    EmulatedModemLines lines(cts.path());
-    OpenPort p;
-    std::thread unplug([&] {
-        std::this_thread::sleep_for(30ms);
-        p.pty.closeMaster();
-    });
-    const auto start = Clock::now();
-    EXPECT_EQ(errorOf([&] { p.port.ctsHolding(10s); }), err::DeviceGone);
-    unplug.join();
-    EXPECT_LT(Clock::now() - start, 2s);
 }
 
 int entriesIn(const char* directory) {

@@ -86,21 +86,6 @@ TEST_F(SimBoardTest, ConnectsAndDrivesTheBoardWithinAndOverTheLimit) {
     EXPECT_EQ(malformed, 0);
 }
 
-TEST_F(SimBoardTest, APortThatCannotBeOpenedIsRefusedAndALaterPickRecovers) {
-    sim->setOpenError(zelto::err::NoSuchPort);
-    monitor->portPicked();
-    EXPECT_EQ(view.caption[Label::CStatus], "Disconnected");
-    EXPECT_EQ(log.back(), "message Can't connect to I/O Board");
-    EXPECT_FALSE(view.timer);
-
-    sim->setOpenError(0);
-    monitor->portPicked();
-    EXPECT_EQ(view.caption[Label::CStatus], "Connected");
-    setReading(153);
-    monitor->tick();
-    EXPECT_EQ(view.caption[Label::Temp], "Temp=74.8 F");
-}
-
 TEST_F(SimBoardTest, ABoardThatFailsDuringATickIsShownAsDisconnected) {
     monitor->portPicked();
     monitor->tick();
