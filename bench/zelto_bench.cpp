@@ -220,6 +220,30 @@ Call floorA2d(const std::string& device, long calls) {
     return Call{f[0] / 1e3, f[2] / 1e3};
 }
 
+using Round = std::vector<Call>;
+
+// Runs each contender once per round with the order turned each round, so that on a noisy machine
+// none always goes first and each round's ratios are taken between runs close in time.
+std::vector<Round> inTurns(int rounds, const std::vector<std::function<Call()>>& runs) {
+    std::vector<Round> out;
+    for (int round = 0; round < rounds; ++round) {
+        Round results(runs.size());
+        for (size_t k = 0; k < runs.size(); ++k) {
+            const size_t i = (static_cast<size_t>(round) + k) % runs.size();
+            results[i] = runs[i]();
+        }
+        out.push_back(std::move(results));
+    }
+    return out;
+}
+
+double medianOver(const std::vector<Round>& rounds, const std::function<double(const Round&)>& f) {
+    std::vector<double> v;
+    for (const Round& r : rounds)
+        v.push_back(f(r));
+    return median(v);
+}
+
 void roundTrip() {
     const long calls = envNumber("ZELTO_BENCH_CALLS", 1000);
     const int rounds = 6 * kRounds;
@@ -241,35 +265,18 @@ void roundTrip() {
             throw std::runtime_error("the python peer got a wrong answer");
         return Call{p[0] / 1e3, p[2] / 1e3};
     };
-    // The machine is noisy: short rounds, the order turned each round, and each round's ratios
-    // taken between runs that were close in time.
-    std::vector<double> floor, board, peer, boardRatio, peerRatio;
-    std::vector<double> floorCpu, boardCpu, peerCpu;
-    for (int round = 0; round < rounds; ++round) {
-        Call f, b, p;
-        for (int k = 0; k < 3; ++k) {
-            switch ((round + k) % 3) {
-            case 0:
-                f = floorRun();
-                break;
-            case 1:
-                b = boardRun();
-                break;
-            default:
-                p = peerRun();
-            }
-        }
-        floor.push_back(f.us);
-        board.push_back(b.us);
-        peer.push_back(p.us);
-        boardRatio.push_back(b.us / f.us);
-        peerRatio.push_back(p.us / b.us);
-        floorCpu.push_back(f.cpuUs);
-        boardCpu.push_back(b.cpuUs);
-        peerCpu.push_back(p.cpuUs);
-    }
-    const double fl = median(floor), bo = median(board), py = median(peer);
-    const double boardToFloor = median(boardRatio), peerToBoard = median(peerRatio);
+    enum { Floor, Board, Peer };
+    const auto r = inTurns(rounds, {floorRun, boardRun, peerRun});
+    const double fl = medianOver(r, [](const Round& c) { return c[Floor].us; });
+    const double bo = medianOver(r, [](const Round& c) { return c[Board].us; });
+    const double py = medianOver(r, [](const Round& c) { return c[Peer].us; });
+    const double boardToFloor =
+        medianOver(r, [](const Round& c) { return c[Board].us / c[Floor].us; });
+    const double peerToBoard =
+        medianOver(r, [](const Round& c) { return c[Peer].us / c[Board].us; });
+    const double floorCpu = medianOver(r, [](const Round& c) { return c[Floor].cpuUs; });
+    const double boardCpu = medianOver(r, [](const Round& c) { return c[Board].cpuUs; });
+    const double peerCpu = medianOver(r, [](const Round& c) { return c[Peer].cpuUs; });
     std::printf("Round trip: a2d(0) over a pseudo-terminal to zelto-sim, %d rounds of %ld calls "
                 "(medians; ratios are medians of each round's ratio)\n",
                 rounds, calls);
@@ -283,8 +290,7 @@ void roundTrip() {
                 "python3-serial peer", py, 1e6 / py, peerToBoard, verdict(peerToBoard > 1));
     std::printf("  process CPU per call: floor %.1f us, board object %.1f us (%.2f x the floor), "
                 "python peer %.1f us (%.2f x the board object)\n",
-                median(floorCpu), median(boardCpu), median(boardCpu) / median(floorCpu),
-                median(peerCpu), median(peerCpu) / median(boardCpu));
+                floorCpu, boardCpu, boardCpu / floorCpu, peerCpu, peerCpu / boardCpu);
 }
 
 // The same exchange through the automation server under Wine: a late-bound Windows client
@@ -308,7 +314,7 @@ void comRoundTrip() {
     }
     clientArgs.push_back(std::to_string(calls));
 
-    auto floorRun = [&] { return floorA2d(sim.device(), calls).us; };
+    auto floorRun = [&] { return floorA2d(sim.device(), calls); };
     // The client times its own calls, after a warm-up: Wine's start-up is not counted.
     auto clientRun = [&](bool raw) {
         std::vector<std::string> args = clientArgs;
@@ -317,27 +323,16 @@ void comRoundTrip() {
         auto c = runProgram(args);
         if (c.size() != 2 || c[1] != kAnalog)
             throw std::runtime_error("the Windows client got a wrong answer");
-        return c[0] / 1e3;
+        return Call{c[0] / 1e3, 0};
     };
-    std::vector<double> floor, raw, com, ratio, overWin32;
-    for (int round = 0; round < kRounds; ++round) {
-        double f = 0, w = 0, c = 0;
-        if (round % 2) {
-            c = clientRun(false);
-            w = clientRun(true);
-            f = floorRun();
-        } else {
-            f = floorRun();
-            w = clientRun(true);
-            c = clientRun(false);
-        }
-        floor.push_back(f);
-        raw.push_back(w);
-        com.push_back(c);
-        ratio.push_back(c / f);
-        overWin32.push_back(c / w);
-    }
-    const double fl = median(floor), wi = median(raw), co = median(com), r = median(ratio);
+    enum { Floor, Win32, Com };
+    const auto r = inTurns(
+        kRounds, {floorRun, [&] { return clientRun(true); }, [&] { return clientRun(false); }});
+    const double fl = medianOver(r, [](const Round& c) { return c[Floor].us; });
+    const double wi = medianOver(r, [](const Round& c) { return c[Win32].us; });
+    const double co = medianOver(r, [](const Round& c) { return c[Com].us; });
+    const double ratio = medianOver(r, [](const Round& c) { return c[Com].us / c[Floor].us; });
+    const double overWin32 = medianOver(r, [](const Round& c) { return c[Com].us / c[Win32].us; });
     std::printf("Round trip through the automation server under Wine: a2d(0) by DISPID on COM1, "
                 "%d rounds of %ld calls (medians; the ratios are medians of each round's)\n",
                 kRounds, calls);
@@ -347,7 +342,7 @@ void comRoundTrip() {
                 wi, 1e6 / wi, wi / fl);
     std::printf("  %-26s %8.1f us/call %8.0f calls/s   %.2f x the floor's time per call "
                 "(target <= 2.00: %s), %.2f x the bare Win32 exchange\n",
-                "COM object under Wine", co, 1e6 / co, r, verdict(r <= 2), median(overWin32));
+                "COM object under Wine", co, 1e6 / co, ratio, verdict(ratio <= 2), overWin32);
 }
 
 struct Wait {

@@ -25,27 +25,9 @@ class FuncDescHolder {
     FUNCDESC* m_desc;
 };
 
-// The description of the function with this identifier and kind, or null.
-std::unique_ptr<FuncDescHolder> findFunction(ITypeInfo* info, MEMBERID id, INVOKEKIND kind) {
-    TYPEATTR* attr = nullptr;
-    if (FAILED(info->GetTypeAttr(&attr)))
-        return nullptr;
-    const WORD count = attr->cFuncs;
-    info->ReleaseTypeAttr(attr);
-    for (UINT i = 0; i < count; ++i) {
-        FUNCDESC* desc = nullptr;
-        if (FAILED(info->GetFuncDesc(i, &desc)))
-            continue;
-        auto holder = std::make_unique<FuncDescHolder>(info, desc);
-        if (desc->memid == id && desc->invkind == kind)
-            return holder;
-    }
-    return nullptr;
-}
-
 // Every function that has a typed by-reference parameter.
-std::vector<std::pair<MEMBERID, INVOKEKIND>> byRefFunctions(ITypeInfo* info) {
-    std::vector<std::pair<MEMBERID, INVOKEKIND>> found;
+std::vector<ZeltoObject::ByRefFunction> byRefFunctions(ITypeInfo* info) {
+    std::vector<ZeltoObject::ByRefFunction> found;
     TYPEATTR* attr = nullptr;
     if (FAILED(info->GetTypeAttr(&attr)))
         return found;
@@ -57,7 +39,7 @@ std::vector<std::pair<MEMBERID, INVOKEKIND>> byRefFunctions(ITypeInfo* info) {
             continue;
         FuncDescHolder holder(info, desc);
         if (ByRefArguments::hasTypedByRef(*desc))
-            found.emplace_back(desc->memid, desc->invkind);
+            found.push_back({desc->memid, desc->invkind, i});
     }
     return found;
 }
@@ -135,11 +117,13 @@ HRESULT ZeltoObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS
         *excepInfo = EXCEPINFO{};
 
     ByRefArguments byRef;
-    for (const auto& [memid, kind] : m_byRefFunctions) {
-        if (memid != id || !(flags & kind))
+    for (const ByRefFunction& f : m_byRefFunctions) {
+        if (f.id != id || !(flags & f.kind))
             continue;
-        if (auto func = findFunction(m_typeInfo.get(), memid, kind)) {
-            const HRESULT hr = byRef.prepare(**func, *params, argErr);
+        FUNCDESC* desc = nullptr;
+        if (SUCCEEDED(m_typeInfo->GetFuncDesc(f.index, &desc))) {
+            const FuncDescHolder func(m_typeInfo.get(), desc);
+            const HRESULT hr = byRef.prepare(*func, *params, argErr);
             if (FAILED(hr))
                 return hr;
         }

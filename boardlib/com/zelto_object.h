@@ -18,6 +18,14 @@ namespace zelto::com {
 
 class ZeltoObject final : public _ZeltoDLL, public ISupportErrorInfo {
   public:
+    // A function with a typed by-reference parameter: its identifier, kind and index in the type
+    // information.
+    struct ByRefFunction {
+        MEMBERID id;
+        INVOKEKIND kind;
+        UINT index;
+    };
+
     // typeInfo describes _ZeltoDLL; the object keeps a reference. The reference count starts at 1.
     ZeltoObject(std::unique_ptr<ZeltoDLL> board, ITypeInfo* typeInfo);
     ZeltoObject(const ZeltoObject&) = delete;
@@ -103,8 +111,8 @@ class ZeltoObject final : public _ZeltoDLL, public ISupportErrorInfo {
     std::unique_ptr<ZeltoDLL> m_board;
     ComPtr<ITypeInfo> m_typeInfo;
     std::optional<RaisedError> m_raised; // what the last member raised, for Invoke's EXCEPINFO
-    // The functions with typed by-reference parameters (identifier, kind), found once.
-    std::vector<std::pair<MEMBERID, INVOKEKIND>> m_byRefFunctions;
+    // The functions with typed by-reference parameters, found once.
+    std::vector<ByRefFunction> m_byRefFunctions;
 };
 
 } // namespace zelto::com
