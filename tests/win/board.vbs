@@ -45,14 +45,6 @@ board.eeprom(5) = 256
 ExpectErr "eeprom(5) = 256", 5
 board.tris = 15
 Expect "tris", board.tris, 15
-x = board.count(1, 10)
-ExpectErr "count", 0
-board.pwm 1, 200, 1000
-ExpectErr "pwm", 0
-board.freq 1, 1000, 250
-ExpectErr "freq", 0
-board.pwm 0, 256, 1000
-ExpectErr "pwm duty 256", 5
 
 j = 0
 c = 1

@@ -4,41 +4,23 @@
 //   ZELTO_CTS_FILE    the file that holds the clear-to-send line ("1" or "0")
 //   ZELTO_MODEM_LINES "1" when the pseudo-terminal's modem lines are emulated for this process
 
+#include "member_table.h"
 #include "win_test_util.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <thread>
 
 using namespace zelto::wintest;
 using zelto::com::ComPtr;
 
 namespace {
 
-constexpr WORD M = DISPATCH_METHOD, G = DISPATCH_PROPERTYGET, P = DISPATCH_PROPERTYPUT;
-
-std::string env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
-// A Unix path as this Windows process reaches it.
-std::string onDriveZ(std::string path) {
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    return "Z:" + path;
-}
+namespace d = zelto::dispid;
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new ComApartment);
 
 std::string simLog() {
-    std::ifstream in(onDriveZ(env("ZELTO_SIM_LOG")), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return readFile("ZELTO_SIM_LOG");
 }
 
 // Waits briefly for the simulator to log what it decoded (at or after offset from).
@@ -62,52 +44,28 @@ void setCts(bool asserted) {
     ASSERT_TRUE(MoveFileExA(tmp.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING));
 }
 
-bool linesEmulated() {
-    return env("ZELTO_MODEM_LINES") == "1";
-}
-
-LONG asLong(const VARIANT& v) {
-    switch (V_VT(&v)) {
-    case VT_I2:
-        return V_I2(&v);
-    case VT_I4:
-        return V_I4(&v);
-    case VT_BOOL:
-        return V_BOOL(&v);
-    default:
-        return -12345;
-    }
-}
-
 IDispatch* g_target = nullptr;
 HRESULT g_timerHr = E_FAIL;
 
 void CALLBACK raiseAndCallIn(HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
     setCts(true);
-    g_timerHr = invoke(g_target, 0x60030015, M, {vI4(5)}).hr;
+    g_timerHr = invoke(g_target, d::high, M, {vI4(5)}).hr;
 }
 
 class Board : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr)); }
-    static void TearDownTestSuite() { CoUninitialize(); }
-
     void SetUp() override {
         if (!env("ZELTO_CTS_FILE").empty())
             setCts(true);
-        CLSID clsid{};
-        ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(L"OstrelZeltoDLL.ZeltoDLL", &clsid));
-        ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER,
-                                                  IID_IDispatch,
-                                                  reinterpret_cast<void**>(m_board.put())));
-        ASSERT_EQ(call(0x68030003, P, {vBool(true)}).hr, S_OK) << "portopen = True on COM1";
+        ASSERT_HRESULT_SUCCEEDED(createRegistered(m_board.put()));
+        ASSERT_EQ(call(d::portopen, P, {vBool(true)}).hr, S_OK) << "portopen = True on COM1";
     }
     void TearDown() override {
         if (!env("ZELTO_CTS_FILE").empty())
             setCts(true);
         if (m_board)
-            call(0x68030003, P, {vBool(false)});
+            call(d::portopen, P, {vBool(false)});
     }
     InvokeResult call(DISPID id, WORD flags, std::vector<VARIANT> args = {}) {
         return invoke(m_board.get(), id, flags, std::move(args));
@@ -142,69 +100,69 @@ TEST_F(Board, EveryMemberByDispid) {
         const char* logged; // what the simulator decoded, or null
     };
     const std::vector<Step> steps = {
-        {"CommPort", 0x68030008, G, {}, VT_I2, 1, nullptr},
-        {"tris = 15", 0x68030007, P, {vI4(15)}, VT_EMPTY, 0, "03 87       tris set 15"},
-        {"tris reads the board", 0x68030007, G, {}, VT_I2, 15, "56          tris get -> 0F"},
-        {"pins = 165", 0x68030006, P, {vI4(165)}, VT_EMPTY, 0, "05 D2       pins set 165"},
+        {"CommPort", d::CommPort, G, {}, VT_I2, 1, nullptr},
+        {"tris = 15", d::tris, P, {vI4(15)}, VT_EMPTY, 0, "03 87       tris set 15"},
+        {"tris reads the board", d::tris, G, {}, VT_I2, 15, "56          tris get -> 0F"},
+        {"pins = 165", d::pins, P, {vI4(165)}, VT_EMPTY, 0, "05 D2       pins set 165"},
         // tris 15 made pins 0-3 inputs, which read low: 165 reads back as 160.
-        {"pins reads the board", 0x68030006, G, {}, VT_I4, 160, "57          pins get -> A0"},
-        {"eeprom(5) = 77", 0x68030005, P, {vI4(5), vI4(77)}, VT_EMPTY, 0, "eeprom write 77 at 5"},
-        {"eeprom(5)", 0x68030005, G, {vI4(5)}, VT_I4, 77, "eeprom read at 5 -> 4D"},
-        {"ok", 0x60030012, M, {}, VT_BOOL, VARIANT_TRUE, nullptr},
-        {"led = True", 0x68030004, P, {vBool(true)}, VT_EMPTY, 0, "0D          led on"},
-        {"a2d(0)", 0x60030013, M, {vI4(0)}, VT_I4, 700, "30          a2d pin 0 -> 02 BC"},
-        {"high 3", 0x60030015, M, {vI4(3)}, VT_EMPTY, 0, "17          high pin 3"},
-        {"toggle 3", 0x60030014, M, {vI4(3)}, VT_EMPTY, 0, "26          toggle pin 3"},
-        {"low 3", 0x60030016, M, {vI4(3)}, VT_EMPTY, 0, "16          low pin 3"},
-        {"inp 3", 0x60030017, M, {vI4(3)}, VT_I4, 0, "27          inp pin 3 -> 30"},
-        {"count", 0x60030018, M, {vI4(1), vI4(10)}, VT_I4, 0, "42          count pin 1 for 10"},
+        {"pins reads the board", d::pins, G, {}, VT_I4, 160, "57          pins get -> A0"},
+        {"eeprom(5) = 77", d::eeprom, P, {vI4(5), vI4(77)}, VT_EMPTY, 0, "eeprom write 77 at 5"},
+        {"eeprom(5)", d::eeprom, G, {vI4(5)}, VT_I4, 77, "eeprom read at 5 -> 4D"},
+        {"ok", d::ok, M, {}, VT_BOOL, VARIANT_TRUE, nullptr},
+        {"led = True", d::led, P, {vBool(true)}, VT_EMPTY, 0, "0D          led on"},
+        {"a2d(0)", d::a2d, M, {vI4(0)}, VT_I4, 700, "30          a2d pin 0 -> 02 BC"},
+        {"high 3", d::high, M, {vI4(3)}, VT_EMPTY, 0, "17          high pin 3"},
+        {"toggle 3", d::toggle, M, {vI4(3)}, VT_EMPTY, 0, "26          toggle pin 3"},
+        {"low 3", d::low, M, {vI4(3)}, VT_EMPTY, 0, "16          low pin 3"},
+        {"inp 3", d::inp, M, {vI4(3)}, VT_I4, 0, "27          inp pin 3 -> 30"},
+        {"count", d::count, M, {vI4(1), vI4(10)}, VT_I4, 0, "42          count pin 1 for 10"},
         {"pulseout",
-         0x60030019,
+         d::pulseout,
          M,
          {vI4(2), vI4(100)},
          VT_EMPTY,
          0,
          "45          pulseout pin 2 period 100"},
-        {"pulsein", 0x6003001A, M, {vI4(2), vI4(1)}, VT_I4, 0, "75          pulsein pin 2 state 1"},
+        {"pulsein", d::pulsein, M, {vI4(2), vI4(1)}, VT_I4, 0, "75          pulsein pin 2 state 1"},
         {"pwm",
-         0x6003001B,
+         d::pwm,
          M,
          {vI4(3), vI4(200), vI4(1000)},
          VT_EMPTY,
          0,
          "pwm pin 3 duty 200 fduration 1000"},
         {"freq",
-         0x6003001C,
+         d::freq,
          M,
          {vI4(1), vI4(1000), vI4(250)},
          VT_EMPTY,
          0,
          "0E 82 83 F4 tone pin 1 value 1000 duration 250"},
-        {"rctime", 0x6003001D, M, {vI4(4), vI4(1)}, VT_I4, 0, "0E A9       rctime pin 4 state 1"},
-        {"portopen", 0x68030003, G, {}, VT_BOOL, VARIANT_TRUE, nullptr},
-        {"counter", 0x68030002, G, {}, VT_I4, 0, "5A          counter get"},
+        {"rctime", d::rctime, M, {vI4(4), vI4(1)}, VT_I4, 0, "0E A9       rctime pin 4 state 1"},
+        {"portopen", d::portopen, G, {}, VT_BOOL, VARIANT_TRUE, nullptr},
+        {"counter", d::counter, G, {}, VT_I4, 0, "5A          counter get"},
         {"setcounter",
-         0x6003001E,
+         d::setcounter,
          M,
          {vI2(2), vBool(true)},
          VT_EMPTY,
          0,
          "0E 93       counter setup prescale 2 mode 1"},
-        {"ready", 0x68030001, G, {}, VT_BOOL, VARIANT_TRUE, nullptr},
-        {"errflag", 0x68030000, G, {}, VT_BOOL, VARIANT_FALSE, nullptr},
+        {"ready", d::ready, G, {}, VT_BOOL, VARIANT_TRUE, nullptr},
+        {"errflag", d::errflag, G, {}, VT_BOOL, VARIANT_FALSE, nullptr},
         {"a2dconf",
-         0x60030023,
+         d::a2dconf,
          M,
          {vBool(false), vBool(true), vI2(5)},
          VT_EMPTY,
          0,
          "31 A5       a2d config"},
-        {"repeat", 0x60030020, M, {vI4(3)}, VT_EMPTY, 0, "5B          repeat operand 2"},
-        {"resetall", 0x6003001F, M, {}, VT_EMPTY, 0, "5C          reset all"},
-        {"readbyte on a quiet line", 0x60030021, M, {}, VT_I4, 0, nullptr},
-        {"errflag after it", 0x68030000, G, {}, VT_BOOL, VARIANT_TRUE, nullptr},
-        {"readword on a quiet line", 0x60030022, M, {}, VT_I4, 0, nullptr},
-        {"errflag = False", 0x68030000, P, {vBool(false)}, VT_EMPTY, 0, nullptr},
+        {"repeat", d::repeat, M, {vI4(3)}, VT_EMPTY, 0, "5B          repeat operand 2"},
+        {"resetall", d::resetall, M, {}, VT_EMPTY, 0, "5C          reset all"},
+        {"readbyte on a quiet line", d::readbyte, M, {}, VT_I4, 0, nullptr},
+        {"errflag after it", d::errflag, G, {}, VT_BOOL, VARIANT_TRUE, nullptr},
+        {"readword on a quiet line", d::readword, M, {}, VT_I4, 0, nullptr},
+        {"errflag = False", d::errflag, P, {vBool(false)}, VT_EMPTY, 0, nullptr},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.what);
@@ -223,25 +181,21 @@ TEST_F(Board, EveryMemberByDispid) {
     }
 }
 
-TEST_F(Board, ErrorsWithThePortOpen) {
-    const InvokeResult big = call(0x6003001B, M, {vI4(0), vI4(256), vI4(1000)});
-    EXPECT_EQ(big.number(), 5);
-    const InvokeResult led = call(0x68030004, G);
-    EXPECT_EQ(led.number(), 393);
-    const InvokeResult twice = call(0x68030003, P, {vBool(true)});
+TEST_F(Board, TheOpenPortRefusesOpeningAndChange) {
+    const InvokeResult twice = call(d::portopen, P, {vBool(true)});
     EXPECT_EQ(twice.number(), 8108) << "the port is already open";
-    EXPECT_EQ(call(0x68030008, P, {vI2(2)}).number(), 8108) << "no port change while open";
+    EXPECT_EQ(call(d::CommPort, P, {vI2(2)}).number(), 8108) << "no port change while open";
 }
 
 TEST_F(Board, ClearToSendLowHoldsCommandsBack) {
     if (!linesEmulated()) {
         // A pseudo-terminal has no modem lines: the line counts as asserted.
-        const InvokeResult r = call(0x68030001, G);
+        const InvokeResult r = call(d::ready, G);
         EXPECT_EQ(V_BOOL(r.value.get()), VARIANT_TRUE);
         GTEST_SKIP() << "modem lines are emulated only for 64-bit Wine processes";
     }
     setCts(false);
-    EXPECT_EQ(V_BOOL(call(0x68030001, G).value.get()), VARIANT_FALSE) << "ready";
+    EXPECT_EQ(V_BOOL(call(d::ready, G).value.get()), VARIANT_FALSE) << "ready";
 
     // A timer raises the line and calls in while resetall waits; its command leaves first.
     g_target = m_board.get();
@@ -252,7 +206,7 @@ TEST_F(Board, ClearToSendLowHoldsCommandsBack) {
     FILETIME c0, e0, k0, u0, c1, e1, k1, u1;
     GetProcessTimes(GetCurrentProcess(), &c0, &e0, &k0, &u0);
     const auto start = std::chrono::steady_clock::now();
-    const InvokeResult r = call(0x6003001F, M);
+    const InvokeResult r = call(d::resetall, M);
     const double waited =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     GetProcessTimes(GetCurrentProcess(), &c1, &e1, &k1, &u1);
@@ -281,7 +235,7 @@ TEST_F(Board, ClearToSendHeldLowEndsInTheLinkTimeout) {
         GTEST_SKIP() << "needs emulated modem lines";
     setCts(false);
     const auto start = std::chrono::steady_clock::now();
-    const InvokeResult r = call(0x60030015, M, {vI4(6)});
+    const InvokeResult r = call(d::high, M, {vI4(6)});
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(r.number(), 8120);
     EXPECT_EQ(r.description(), "Timed out waiting for the board to be ready");
@@ -290,20 +244,20 @@ TEST_F(Board, ClearToSendHeldLowEndsInTheLinkTimeout) {
 
     // The line is still low: closing ends the wait for it that is still pending in the system.
     const auto closing = std::chrono::steady_clock::now();
-    EXPECT_EQ(call(0x68030003, P, {vBool(false)}).hr, S_OK);
+    EXPECT_EQ(call(d::portopen, P, {vBool(false)}).hr, S_OK);
     EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::milliseconds(1000));
-    EXPECT_EQ(V_BOOL(call(0x68030003, G).value.get()), VARIANT_FALSE);
+    EXPECT_EQ(V_BOOL(call(d::portopen, G).value.get()), VARIANT_FALSE);
 }
 
 TEST_F(Board, ClosingAndOpeningAgainRepeatsTheHandshake) {
     const std::string pins = "05 D2       pins set 165";
     const size_t before = simLog().size();
-    ASSERT_EQ(call(0x68030006, P, {vI4(165)}).hr, S_OK);
+    ASSERT_EQ(call(d::pins, P, {vI4(165)}).hr, S_OK);
     const size_t setAt = simLogContaining(pins, before).find(pins, before);
     ASSERT_NE(setAt, std::string::npos);
-    ASSERT_EQ(call(0x68030003, P, {vBool(false)}).hr, S_OK);
-    EXPECT_EQ(call(0x60030015, M, {vI4(1)}).number(), 68);
-    ASSERT_EQ(call(0x68030003, P, {vBool(true)}).hr, S_OK);
+    ASSERT_EQ(call(d::portopen, P, {vBool(false)}).hr, S_OK);
+    EXPECT_EQ(call(d::high, M, {vI4(1)}).number(), 68);
+    ASSERT_EQ(call(d::portopen, P, {vBool(true)}).hr, S_OK);
     // The opening sends the cached value again, after its sync.
     const std::string log = simLogContaining(pins, setAt + 1);
     const size_t sync = log.find("00          sync", setAt);

@@ -9,10 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <thread>
 
 using namespace zelto::wintest;
@@ -22,48 +19,20 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr WORD M = DISPATCH_METHOD, G = DISPATCH_PROPERTYGET, P = DISPATCH_PROPERTYPUT;
 namespace d = zelto::dispid;
-
-std::string env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
-std::string readFile(const char* variable) {
-    std::string path = "Z:" + env(variable);
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-bool linesEmulated() {
-    return env("ZELTO_MODEM_LINES") == "1";
-}
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new ComApartment);
 
 // Hands a line to faults.sh and waits until it is done.
 void control(const std::string& line) {
     static int sent = 0;
     {
-        std::string path = "Z:" + env("ZELTO_SIM_CONTROL");
-        for (char& c : path)
-            if (c == '/')
-                c = '\\';
-        std::ofstream out(path, std::ios::binary | std::ios::app);
+        std::ofstream out(onDriveZ(env("ZELTO_SIM_CONTROL")), std::ios::binary | std::ios::app);
         out << line << '\n';
     }
     ++sent;
     for (int i = 0; i < 500 && std::atoi(readFile("ZELTO_SIM_ACK").c_str()) < sent; ++i)
         Sleep(10);
     ASSERT_GE(std::atoi(readFile("ZELTO_SIM_ACK").c_str()), sent) << "not done: " << line;
-}
-
-bool isTrue(const InvokeResult& r) {
-    return r.hr == S_OK && V_VT(r.value.get()) == VT_BOOL && V_BOOL(r.value.get()) != VARIANT_FALSE;
 }
 
 IDispatch* g_board = nullptr;
@@ -76,15 +45,8 @@ void CALLBACK timerCalls(HWND, UINT, UINT_PTR id, DWORD) {
 
 class BoardFaults : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr)); }
-    static void TearDownTestSuite() { CoUninitialize(); }
-
     void SetUp() override {
-        CLSID clsid{};
-        ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(L"OstrelZeltoDLL.ZeltoDLL", &clsid));
-        ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER,
-                                                  IID_IDispatch,
-                                                  reinterpret_cast<void**>(m_board.put())));
+        ASSERT_HRESULT_SUCCEEDED(createRegistered(m_board.put()));
         g_board = m_board.get();
         ASSERT_EQ(call(d::portopen, P, {vBool(true)}).hr, S_OK);
     }
@@ -246,10 +208,9 @@ TEST_F(BoardFaults, ArgumentsJustBeyondTheirEncodingWriteNothing) {
         long error;
     };
     const std::vector<Beyond> cases = {
+        // One a byte operand, one a word: the core tables hold the other members' limits.
         {"pins = -258", d::pins, P, {vI4(-258)}, 5},
-        {"eeprom(-66048)", d::eeprom, G, {vI4(-66048)}, 5},
         {"count 0, 65536", d::count, M, {vI4(0), vI4(65536)}, 5},
-        {"freq 0, -33024, 0", d::freq, M, {vI4(0), vI4(-33024), vI4(0)}, 5},
     };
     for (const Beyond& c : cases) {
         SCOPED_TRACE(c.what);

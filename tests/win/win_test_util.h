@@ -4,16 +4,27 @@
 
 #include "holders.h"
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <oleauto.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace zelto::wintest {
+
+// One apartment for the whole test program.
+class ComApartment : public ::testing::Environment {
+  public:
+    void SetUp() override { ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr)); }
+    void TearDown() override { CoUninitialize(); }
+};
 
 // The folder of the running test program, with a trailing backslash.
 inline std::wstring programDir() {
@@ -31,6 +42,47 @@ inline std::wstring dllPath() {
 inline std::string narrow(const wchar_t* text) {
     return text ? com::toUtf8(text, static_cast<int>(wcslen(text))) : std::string();
 }
+
+// An environment variable set by the scripts that run the end-to-end programs, or "".
+inline std::string env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+// A Unix path as this Windows process reaches it.
+inline std::string onDriveZ(std::string path) {
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return "Z:" + path;
+}
+
+// The whole of the file whose Unix path the environment variable names.
+inline std::string readFile(const char* variable) {
+    std::ifstream in(onDriveZ(env(variable)), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The scripts preload the modem-line emulation only into 64-bit Wine processes.
+inline bool linesEmulated() {
+    return env("ZELTO_MODEM_LINES") == "1";
+}
+
+// A new object of the registered server, found by its programmatic identifier.
+inline HRESULT createRegistered(IDispatch** out, CLSID* found = nullptr) {
+    CLSID clsid{};
+    HRESULT hr = CLSIDFromProgID(L"OstrelZeltoDLL.ZeltoDLL", &clsid);
+    if (found)
+        *found = clsid;
+    if (SUCCEEDED(hr))
+        hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                              reinterpret_cast<void**>(out));
+    return hr;
+}
+
+constexpr WORD M = DISPATCH_METHOD, G = DISPATCH_PROPERTYGET, P = DISPATCH_PROPERTYPUT;
 
 // Calls IDispatch::Invoke with positional arguments given first to last; a property put gets the
 // named argument DISPID_PROPERTYPUT for its last argument.
@@ -79,6 +131,23 @@ inline InvokeResult invoke(IDispatch* target, DISPID id, WORD flags, std::vector
     r.hr = target->Invoke(id, IID_NULL, 0, flags, &params, wantsResult ? r.value.get() : nullptr,
                           &r.excep, &r.argErr);
     return r;
+}
+
+inline LONG asLong(const VARIANT& v) {
+    switch (V_VT(&v)) {
+    case VT_I2:
+        return V_I2(&v);
+    case VT_I4:
+        return V_I4(&v);
+    case VT_BOOL:
+        return V_BOOL(&v);
+    default:
+        return -12345;
+    }
+}
+
+inline bool isTrue(const InvokeResult& r) {
+    return r.hr == S_OK && V_VT(r.value.get()) == VT_BOOL && V_BOOL(r.value.get()) != VARIANT_FALSE;
 }
 
 // A function exported by a loaded module, as the given pointer type.
