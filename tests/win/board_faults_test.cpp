@@ -35,6 +35,16 @@ void control(const std::string& line) {
     ASSERT_GE(std::atoi(readFile("ZELTO_SIM_ACK").c_str()), sent) << "not done: " << line;
 }
 
+// Waits until the simulator has logged text at or after offset from.
+bool logged(const std::string& text, size_t from) {
+    for (int i = 0; i < 200; ++i) {
+        if (readFile("ZELTO_SIM_LOG").find(text, from) != std::string::npos)
+            return true;
+        Sleep(10);
+    }
+    return false;
+}
+
 IDispatch* g_board = nullptr;
 std::function<void()> g_onTimer;
 
@@ -48,7 +58,10 @@ class BoardFaults : public ::testing::Test {
     void SetUp() override {
         ASSERT_HRESULT_SUCCEEDED(createRegistered(m_board.put()));
         g_board = m_board.get();
+        const size_t before = readFile("ZELTO_SIM_LOG").size();
         ASSERT_EQ(call(d::portopen, P, {vBool(true)}).hr, S_OK);
+        // The simulator logs the handshake a moment after the object has sent it.
+        ASSERT_TRUE(logged("tris set", before));
     }
     void TearDown() override {
         call(d::portopen, P, {vBool(false)});
