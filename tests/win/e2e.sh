@@ -4,6 +4,7 @@
 # zelto-sim makes BUILD_DIR/wine-ports/com1 a link to its pseudo-terminal and signals clear-to-send
 # through a file; PRELOAD_LIB (the modem-line emulation) is preloaded into the program when given.
 set -uo pipefail
+. "$(dirname "$(readlink -f "$0")")/run_program.sh"
 build=$1 sim=$2 preload=$3
 shift 3
 ports="$build/wine-ports"
@@ -32,16 +33,5 @@ fi
 echo "simulator on $(head -1 "$log")"
 
 export ZELTO_SIM_LOG="$log" ZELTO_CTS_FILE="$cts"
-if [ "$preload" != none ]; then
-    export ZELTO_MODEM_LINES=1
-    LD_PRELOAD="$preload" "$@"
-else
-    export ZELTO_MODEM_LINES=0
-    "$@"
-fi
-rc=$?
-if [ $rc -ne 0 ]; then
-    echo "--- simulator log (last lines) ---"
-    tail -30 "$log"
-fi
-exit $rc
+run_program "$log" "$preload" "$@"
+exit $?

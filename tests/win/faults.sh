@@ -5,6 +5,7 @@
 # new one on COM1, any other line goes to the simulator's standard input and counts as done when
 # the simulator has answered it. ZELTO_SIM_ACK holds the number of the last line done.
 set -uo pipefail
+. "$(dirname "$(readlink -f "$0")")/run_program.sh"
 build=$1 sim=$2 preload=$3
 shift 3
 ports="$build/wine-ports"
@@ -68,13 +69,5 @@ done
 [ -L "$ports/com1" ] || { echo "zelto-sim did not start:" >&2; cat "$ports/faults1.err" >&2; exit 1; }
 
 export ZELTO_SIM_LOG="$log" ZELTO_SIM_CONTROL="$control" ZELTO_SIM_ACK="$ack" ZELTO_CTS_FILE="$cts"
-if [ "$preload" != none ]; then
-    export ZELTO_MODEM_LINES=1
-    LD_PRELOAD="$preload" "$@"
-else
-    export ZELTO_MODEM_LINES=0
-    "$@"
-fi
-rc=$?
-[ $rc -eq 0 ] || { echo "--- simulator log (last lines) ---"; tail -30 "$log"; }
-exit $rc
+run_program "$log" "$preload" "$@"
+exit $?
