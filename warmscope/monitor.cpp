@@ -53,25 +53,20 @@ std::string formatTenths(double value) {
 
     // Keep the digits down to the tenths; they then read as a count of tenths.
     const int keep = exponent + 2;
-    std::string tenths;
-    if (keep >= static_cast<int>(digits.size())) {
-        tenths = digits + std::string(static_cast<size_t>(keep) - digits.size(), '0');
-    } else if (keep >= 0) {
-        tenths = digits.substr(0, static_cast<size_t>(keep));
-        const bool up = digits[static_cast<size_t>(keep)] >= '5';
-        if (tenths.empty())
-            tenths = "0";
-        if (up)
-            increment(tenths);
-    } else {
-        tenths = "0";
-    }
+    const size_t shown = keep > 0 ? static_cast<size_t>(keep) : 0;
+    std::string tenths = digits.substr(0, shown);
+    if (shown >= digits.size())
+        tenths.append(shown - digits.size(), '0');
+    else if (keep >= 0 && digits[shown] >= '5')
+        increment(tenths);
     const size_t first = tenths.find_first_not_of('0');
-    tenths = first == std::string::npos ? "0" : tenths.substr(first);
+    tenths.erase(0, first == std::string::npos ? tenths.size() : first);
     if (tenths.size() < 2)
-        tenths.insert(tenths.begin(), '0');
+        tenths.insert(0, 2 - tenths.size(), '0');
 
-    std::string text = value < 0 && tenths != "00" ? "-" : "";
+    std::string text;
+    if (value < 0 && tenths != "00")
+        text += '-';
     text.append(tenths, 0, tenths.size() - 1);
     text += '.';
     text += tenths.back();

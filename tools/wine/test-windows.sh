@@ -21,7 +21,8 @@ for bits in 64 32; do
         extra+=(-DZELTO_TESTS=OFF)
         mkdir -p "$dir"
         if cmake -S "$root" -B "$dir" -G Ninja \
-            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw$bits.cmake" "${extra[@]}" &&
+            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw$bits.cmake" -DCMAKE_BUILD_TYPE=Debug \
+            -DZELTO_WERROR=ON "${extra[@]}" &&
             cmake --build "$dir" -j"$jobs"; then
             echo "built; tests not run: this machine cannot run 32-bit x86 programs" >"$dir/summary.txt"
         else
@@ -35,7 +36,8 @@ for bits in 64 32; do
         extra+=("-DZELTO_NATIVE_TOOLS_DIR=$root/build-win64/native-tools")
     fi
     if ! cmake -S "$root" -B "$dir" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw$bits.cmake" "${extra[@]}" ||
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw$bits.cmake" -DCMAKE_BUILD_TYPE=Debug \
+        -DZELTO_WERROR=ON "${extra[@]}" ||
         ! cmake --build "$dir" -j"$jobs"; then
         echo "build failed" >"$dir/summary.txt"
         status=1
