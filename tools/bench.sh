@@ -2,11 +2,14 @@
 # Builds the benchmarks (Release, no sanitizers, in build-bench) and runs them. Not part of the
 # test run. Every figure is a ratio against a baseline measured in the same run; see bench/.
 #   tools/bench.sh [roundtrip|com-roundtrip|reply-wait|cts-wait|pacing ...]
+#   tools/bench.sh --build-only     builds the benchmarks and runs none
 # com-roundtrip runs the automation server under Wine: it builds the 64-bit Windows tree
 # (ZELTO_BENCH_WIN_DIR, build-win64) when missing and registers the DLL in its prefix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${ZELTO_BENCH_DIR:-build-bench}
+build_only=0
+[ "${1:-}" = --build-only ] && { build_only=1; shift; }
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELTO_SANITIZE=OFF -DZELTO_TESTS=OFF \
   -DZELTO_BENCH=ON >/dev/null
 if ! log=$(cmake --build "$dir" -j2 --target zelto-bench 2>&1); then
@@ -14,6 +17,10 @@ if ! log=$(cmake --build "$dir" -j2 --target zelto-bench 2>&1); then
   exit 1
 fi
 bench="$dir/bench/zelto-bench"
+if [ "$build_only" -eq 1 ]; then
+  echo "built $bench"
+  exit 0
+fi
 preload="$dir/bench/modemlines/libzeltomodemlines.so"
 [ $# -gt 0 ] || set -- roundtrip com-roundtrip reply-wait cts-wait pacing
 status=0

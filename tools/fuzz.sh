@@ -9,13 +9,16 @@ seconds=${1:-60}
 shift || true
 dir=${ZELTO_FUZZ_DIR:-build-fuzz}
 cxx=${ZELTO_FUZZ_CXX:-$(command -v clang++-14 || command -v clang++)}
-if ! log=$(cmake -S fuzz -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" 2>&1 &&
-  cmake --build "$dir" -j2 2>&1); then
+if ! log=$(cmake -S fuzz -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" \
+  -DZELTO_WERROR="${ZELTO_WERROR:-OFF}" 2>&1 && cmake --build "$dir" -j2 2>&1); then
   echo "$log"
+  echo "fuzz: the build FAILED, no target ran"
   exit 1
 fi
 [ $# -gt 0 ] || set -- fuzz_variant fuzz_board
 status=0
+ok=0
+bad=0
 for target in "$@"; do
   corpus="$dir/corpus/$target"
   mkdir -p "$corpus" "$dir/crashes"
@@ -23,10 +26,13 @@ for target in "$@"; do
   if "$dir/$target" "$corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
       -artifact_prefix="$dir/crashes/$target-" -print_final_stats=1 >"$dir/$target.log" 2>&1; then
     echo "fuzz $target: ${seconds}s, $(grep -Eo 'stat::number_of_executed_units: *[0-9]+' "$dir/$target.log" | grep -Eo '[0-9]+$') runs, no failure"
+    ok=$((ok + 1))
   else
     echo "fuzz $target: FAILED; the input is in $dir/crashes/ and the log in $dir/$target.log"
     tail -40 "$dir/$target.log"
+    bad=$((bad + 1))
     status=1
   fi
 done
+echo "fuzz: $ok targets ran without failure, $bad failed"
 exit "$status"

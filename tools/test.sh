@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test suite: the native build (with AddressSanitizer and
-# UndefinedBehaviorSanitizer) and, when the Windows build scripts are present, the Windows builds
-# under Wine. Ends with one summary line.
+# UndefinedBehaviorSanitizer), the fuzz targets, the Windows builds under Wine, and what README.md
+# tells a user to run (tools/user-paths.sh). Warnings are errors in all of these builds.
+# Ends with one summary line.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -20,15 +21,20 @@ run_suite() { # name, build dir, ctest extra args...
     [ "$rc" -eq 0 ] || status=1
 }
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZELTO_SANITIZE=ON || exit 1
-cmake --build build -j"$jobs" || exit 1
-run_suite native build
+export ZELTO_WERROR=ON
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZELTO_SANITIZE=ON -DZELTO_WERROR=ON
+if cmake --build build -j"$jobs"; then
+    run_suite native build
+else
+    summary+=("native: the build FAILED, no test ran")
+    status=1
+fi
 
 # The fuzz targets, each for a bounded time (ZELTO_FUZZ_SECONDS, 60 by default).
 fuzzlog=$(mktemp)
 tools/fuzz.sh "${ZELTO_FUZZ_SECONDS:-60}" 2>&1 | tee "$fuzzlog"
 [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
-summary+=("fuzz: $(grep -c 'no failure' "$fuzzlog") targets ran without failure, $(grep -c 'FAILED' "$fuzzlog") failed")
+summary+=("$(grep '^fuzz: ' "$fuzzlog" | tail -1 | grep . || echo 'fuzz: ended without a result')")
 rm -f "$fuzzlog"
 
 if [ -x tools/wine/test-windows.sh ]; then
@@ -37,6 +43,12 @@ if [ -x tools/wine/test-windows.sh ]; then
         [ -f "$dir/summary.txt" ] && summary+=("$dir: $(tail -1 "$dir/summary.txt")")
     done
 fi
+
+pathlog=$(mktemp)
+tools/user-paths.sh 2>&1 | tee "$pathlog"
+[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+summary+=("$(grep '^user paths: ' "$pathlog" | tail -1 | grep . || echo 'user paths: ended without a result')")
+rm -f "$pathlog"
 
 printf '%s\n' "${summary[@]}"
 if [ "$status" -eq 0 ]; then echo "ALL TEST SUITES PASSED"; else echo "SOME TESTS FAILED"; fi
