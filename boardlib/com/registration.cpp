@@ -36,16 +36,47 @@ HRESULT setValue(const std::wstring& key, const wchar_t* name, const std::wstrin
     return rc == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(rc);
 }
 
-HRESULT deleteTree(const std::wstring& key) {
-    const LONG rc = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
-    if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND) {
-        // RegDeleteTree empties the key; the key itself goes with RegDeleteKey.
-        const LONG last = RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
-        if (last == ERROR_SUCCESS || last == ERROR_FILE_NOT_FOUND)
-            return S_OK;
-        return HRESULT_FROM_WIN32(last);
-    }
-    return HRESULT_FROM_WIN32(rc);
+#ifdef _WIN64
+constexpr REGSAM kOtherView = KEY_WOW64_32KEY;
+constexpr const wchar_t* kOtherSysKindName = L"win32";
+#else
+constexpr REGSAM kOtherView = KEY_WOW64_64KEY;
+constexpr const wchar_t* kOtherSysKindName = L"win64";
+#endif
+constexpr REGSAM kBothViews[] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+
+// Deletes a key with everything below it in one registry view (0: this process's view).
+HRESULT deleteTree(const std::wstring& key, REGSAM view = 0) {
+    HKEY handle = nullptr;
+    LONG rc = RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_ALL_ACCESS | view, &handle);
+    if (rc == ERROR_FILE_NOT_FOUND)
+        return S_OK;
+    if (rc != ERROR_SUCCESS)
+        return HRESULT_FROM_WIN32(rc);
+    rc = RegDeleteTreeW(handle, nullptr);
+    RegCloseKey(handle);
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
+        return HRESULT_FROM_WIN32(rc);
+    rc = RegDeleteKeyExW(HKEY_CLASSES_ROOT, key.c_str(), view, 0);
+    return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(rc);
+}
+
+bool keyExists(const std::wstring& key, REGSAM view = 0) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+// A key's default value, or empty.
+std::wstring defaultValue(const std::wstring& key) {
+    wchar_t text[MAX_PATH + 1] = {};
+    DWORD size = sizeof text - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, text,
+                     &size) != ERROR_SUCCESS)
+        return {};
+    return text;
 }
 
 std::wstring clsidKey() {
@@ -90,20 +121,36 @@ HRESULT registerServer(const std::wstring& modulePath) {
 
 HRESULT unregisterServer() {
     HRESULT result = S_OK;
-    // UnRegisterTypeLib fails for a library that is not registered; that is no error here.
-    HKEY version = nullptr;
-    const std::wstring versionKey =
-        L"TypeLib\\" + guidText(LIBID_OstrelZeltoDLL) + L"\\5.0\\0\\" + kSysKindName;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, versionKey.c_str(), 0, KEY_READ, &version) ==
-        ERROR_SUCCESS) {
-        RegCloseKey(version);
-        if (FAILED(UnRegisterTypeLib(LIBID_OstrelZeltoDLL, 5, 0, 0, kSysKind)))
-            result = SELFREG_E_TYPELIB;
-    }
+    const std::wstring library = L"TypeLib\\" + guidText(LIBID_OstrelZeltoDLL) + L"\\5.0";
+    const std::wstring ownTypeLib = library + L"\\0\\" + kSysKindName;
+    const std::wstring otherTypeLib = library + L"\\0\\" + kOtherSysKindName;
     if (FAILED(deleteTree(clsidKey())))
         result = SELFREG_E_CLASS;
-    if (FAILED(deleteTree(kProgId)))
-        result = SELFREG_E_CLASS;
+
+    // The programmatic identifier, the interface and the type library's own key are one for both
+    // widths: while the other width still registers the class, only this width's entries go, and
+    // the library's help folder moves to the file that stays.
+    const std::wstring otherFile = defaultValue(otherTypeLib);
+    if (keyExists(clsidKey(), kOtherView) && !otherFile.empty()) {
+        if (FAILED(deleteTree(ownTypeLib)))
+            result = SELFREG_E_TYPELIB;
+        const std::wstring folder = otherFile.substr(0, otherFile.find_last_of(L"\\/"));
+        if (FAILED(setValue(library + L"\\HELPDIR", nullptr, folder)))
+            result = SELFREG_E_TYPELIB;
+        return result;
+    }
+
+    // UnRegisterTypeLib fails for a library that is not registered; that is no error here.
+    if (keyExists(ownTypeLib) && FAILED(UnRegisterTypeLib(LIBID_OstrelZeltoDLL, 5, 0, 0, kSysKind)))
+        result = SELFREG_E_TYPELIB;
+    // What either width left behind, in whichever view the system keeps it.
+    for (const REGSAM view : kBothViews) {
+        if (FAILED(deleteTree(L"Interface\\" + guidText(IID__ZeltoDLL), view)) ||
+            FAILED(deleteTree(L"TypeLib\\" + guidText(LIBID_OstrelZeltoDLL), view)))
+            result = SELFREG_E_TYPELIB;
+        if (FAILED(deleteTree(kProgId, view)))
+            result = SELFREG_E_CLASS;
+    }
     return result;
 }
 

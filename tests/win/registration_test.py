@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """regsvr32 registers exactly the standard keys of the server and /u removes exactly those.
 
-Usage: registration_test.py RUN_SH BITS DLL_WINDOWS_PATH WORK_DIR
+Usage: registration_test.py RUN_SH BITS DLL_WINDOWS_PATH WORK_DIR [OTHER_WIDTH_DLL_WINDOWS_PATH]
 The whole of HKLM\\Software and HKCU\\Software is exported before, after registering and after
-unregistering; the differences must be the server's keys and nothing else.
+unregistering; the differences must be the server's keys and nothing else. With the other width's
+DLL, both are registered side by side and each is unregistered in turn: the other must still be
+created from its own script host, and the type library must point at files that exist.
 """
 import os
 import subprocess
@@ -15,6 +17,8 @@ LIBID = "{18E6F27D-DC63-4F6A-A9DB-23F965478573}"
 PROGID = "OstrelZeltoDLL.ZeltoDLL"
 
 run_sh, bits, dll, work = sys.argv[1:5]
+other_dll = sys.argv[5] if len(sys.argv) > 5 else None
+other_bits = "32" if bits == "64" else "64"
 failures = []
 
 
@@ -72,9 +76,59 @@ def query(key):
     return wine("reg", "query", key, "/s")
 
 
+def unix_path(path):
+    return path[2:].replace("\\", "/") if path[:2].upper() == "Z:" else path
+
+
+def creates(width):
+    """Whether a script host of that width creates the object."""
+    script = os.path.join(work, "create.vbs")
+    with open(script, "w") as f:
+        f.write('On Error Resume Next\r\nSet b = CreateObject("' + PROGID + '")\r\n'
+                'WScript.Echo "created " & Err.Number\r\n')
+    out = wine("cscript", "//nologo", win_path(script), width=width).stdout
+    return "created 0" in out
+
+
+def library_points_at(staying):
+    """The type library's help folder and every file it is registered with are the staying DLL's
+    and exist."""
+    out = query(f"HKCR\\TypeLib\\{LIBID}\\5.0").stdout.replace("\r", "")
+    paths = [line.split("REG_SZ", 1)[1].strip() for line in out.splitlines() if "REG_SZ" in line]
+    paths = [p for p in paths if p.upper().startswith("Z:")]
+    folder = staying.rsplit("\\", 1)[0].lower()
+    return bool(paths) and all(p.lower().startswith(folder) and os.path.exists(unix_path(p))
+                               for p in paths), paths
+
+
+def side_by_side():
+    mine, other = (dll, bits), (other_dll, other_bits)
+    for path, width in (mine, other):
+        check(wine("regsvr32", "/s", path, width=width).returncode == 0,
+              f"{width}-bit registers beside the other width")
+    for width in (bits, other_bits):
+        check(creates(width), f"{width}-bit script host creates the object with both registered")
+    for gone, stays in ((mine, other), (other, mine)):
+        check(wine("regsvr32", "/s", "/u", gone[0], width=gone[1]).returncode == 0,
+              f"{gone[1]}-bit unregisters")
+        check(not creates(gone[1]), f"{gone[1]}-bit script host no longer creates the object")
+        check(creates(stays[1]), f"{stays[1]}-bit still creates it after {gone[1]}-bit left")
+        right, paths = library_points_at(stays[0])
+        check(right, f"the type library points at the {stays[1]}-bit DLL's files {paths}")
+        wine("regsvr32", "/s", gone[0], width=gone[1])
+    for path, width in (mine, other):
+        wine("regsvr32", "/s", "/u", path, width=width)
+    # The other width's script host may have registered system libraries of its own on first use.
+    left = sorted(k for k in export() if ours(k))
+    check(not left, f"after both widths left no key of the server is left {left[:5]}")
+
+
 def main():
     os.makedirs(work, exist_ok=True)
-    wine("regsvr32", "/s", "/u", dll)  # a clean start if an earlier run was interrupted
+    # A clean start if an earlier run was interrupted.
+    wine("regsvr32", "/s", "/u", dll)
+    if other_dll:
+        wine("regsvr32", "/s", "/u", other_dll, width=other_bits)
     before = export()
     check(not any(ours(k) for k in before), "no key of the server before registering")
 
@@ -128,6 +182,8 @@ def main():
 
     result = wine("regsvr32", "/s", "/u", dll)
     check(result.returncode == 0, "unregistering twice is no error")
+    if other_dll:
+        side_by_side()
 
     print(f"{len(failures)} failed")
     return 1 if failures else 0

@@ -35,6 +35,10 @@ for bits in 64 32; do
     if [ "$bits" = 32 ] && [ -x "$root/build-win64/native-tools/sim/zelto-sim" ]; then
         extra+=("-DZELTO_NATIVE_TOOLS_DIR=$root/build-win64/native-tools")
     fi
+    # The 32-bit tree also tests registration side by side with the 64-bit DLL.
+    if [ "$bits" = 32 ] && [ -f "$root/build-win64/bin/OstrelZeltoDLL.dll" ]; then
+        extra+=("-DZELTO_OTHER_WIDTH_DLL=$root/build-win64/bin/OstrelZeltoDLL.dll")
+    fi
     if ! cmake -S "$root" -B "$dir" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw$bits.cmake" -DCMAKE_BUILD_TYPE=Debug \
         -DZELTO_WERROR=ON "${extra[@]}" ||
