@@ -127,6 +127,10 @@ double leadingNumber(const std::string& text) {
     return negative ? -magnitude : magnitude;
 }
 
+double fahrenheitForReading(double reading) {
+    return reading / 1023.0 * 5 * 100;
+}
+
 int32_t dutyForExcess(double excess) {
     if (excess < 2)
         return 10;
@@ -208,7 +212,7 @@ void Monitor::tick() {
                 zelto::raise(zelto::err::Overflow);
         }
         const double average = static_cast<double>(sum) / kReadingsPerTick;
-        const double temperature = average / 1023.0 * 5 * 100;
+        const double temperature = fahrenheitForReading(average);
         m_view.setCaption(Label::Temp, m_view.tempTag() + formatTenths(temperature) + " F");
 
         const double limit = leadingNumber(m_view.limitText());

@@ -82,6 +82,9 @@ std::string formatTenths(double value);
 // reading stops where the number cannot go on; 0 when the text does not begin with a number.
 double leadingNumber(const std::string& text);
 
+// Degrees Fahrenheit for a reading of the 10-bit, 5 V converter with a sensor of 10 mV per degree.
+double fahrenheitForReading(double reading);
+
 // The PWM duty for a temperature over the limit by the given excess.
 int32_t dutyForExcess(double excess);
 

@@ -1,0 +1,99 @@
+// zelto watch: samples an analog input at a steady interval.
+
+#include "board_port.h"
+#include "commands.h"
+#include "monitor.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace zelto::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int BarWidth = 40;
+constexpr int FullScale = 1023; // the 10-bit converter
+
+std::string bar(int32_t reading) {
+    const int filled =
+        static_cast<int>(std::clamp<int64_t>(reading, 0, FullScale) * BarWidth / FullScale);
+    return "|" + std::string(static_cast<size_t>(filled), '#') +
+           std::string(static_cast<size_t>(BarWidth - filled), ' ') + "|";
+}
+
+// True when the interval has passed; false when an interrupt came first.
+bool waitUntil(Clock::time_point when, int interrupt) {
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now()).count();
+        pollfd p{interrupt, POLLIN, 0};
+        const int ready = poll(&p, 1, static_cast<int>(std::max<int64_t>(left, 0)));
+        if (ready > 0)
+            return false;
+        if (ready == 0 && Clock::now() >= when)
+            return true;
+    }
+}
+
+} // namespace
+
+int interruptDescriptor() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    return signalfd(-1, &signals, SFD_CLOEXEC);
+}
+
+int watch(const WatchOptions& o) {
+    const int interrupt = interruptDescriptor();
+    try {
+        auto board = openBoard(o.port);
+        const bool live = !o.csv && isatty(STDOUT_FILENO);
+        if (o.csv)
+            std::printf(o.fahrenheit ? "seconds,reading,fahrenheit\n" : "seconds,reading\n");
+        const auto start = Clock::now();
+        auto next = start;
+        for (long n = 0; o.count == 0 || n < o.count; ++n) {
+            if (!waitUntil(next, interrupt))
+                break;
+            const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+            const int32_t reading = board->a2d(o.pin);
+            const bool answered = !board->errflag();
+            const std::string degrees =
+                warmscope::formatTenths(warmscope::fahrenheitForReading(reading));
+            if (o.csv) {
+                std::printf("%.3f,%s", seconds, answered ? std::to_string(reading).c_str() : "");
+                if (o.fahrenheit)
+                    std::printf(",%s", answered ? degrees.c_str() : "");
+                std::printf("\n");
+            } else if (!answered) {
+                std::printf("%9.3f s  no answer\n", seconds);
+            } else {
+                std::printf("%9.3f s  %5d", seconds, reading);
+                if (o.fahrenheit)
+                    std::printf("  %6s F", degrees.c_str());
+                if (live)
+                    std::printf("  %s", bar(reading).c_str());
+                std::printf("\n");
+            }
+            std::fflush(stdout);
+            next += std::chrono::milliseconds(o.intervalMs);
+            // A board that answers slower than the interval is sampled as fast as it answers.
+            next = std::max(next, Clock::now());
+        }
+        board->portopen(false);
+    } catch (const AutomationError& e) {
+        return report(o.port, e);
+    }
+    close(interrupt);
+    return 0;
+}
+
+} // namespace zelto::cli
