@@ -198,7 +198,9 @@ std::string memberList() {
 }
 
 bool runAndPrint(ZeltoDLL& board, const std::vector<Call>& calls) {
-    for (const Call& call : calls) {
+    for (Call call : calls) {
+        if (const Member* m = findMember(call.name))
+            call.name = m->name;
         try {
             const Variant result = run(board, call);
             std::printf("%s -> %s\n", call.text().c_str(), formatResult(call, result).c_str());
