@@ -8,7 +8,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends \
-  build-essential cmake ninja-build libcli11-dev googletest libgtest-dev libgmock-dev clang clang-format \
+  build-essential cmake ninja-build libcli11-dev help2man googletest libgtest-dev libgmock-dev clang clang-format \
   libclang-rt-14-dev python3 python3-serial \
   socat xvfb x11-apps xdotool imagemagick icoutils \
   wine wine64 wine32:i386 wine64-tools libwine-dev fonts-wine fonts-liberation2 \

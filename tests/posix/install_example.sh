@@ -1,13 +1,22 @@
 #!/usr/bin/env bash
-# Installs the build into a fresh prefix, builds the example program against the installed package
-# alone, and runs it against the simulator. Arguments: cmake, build dir, source dir, simulator,
-# work dir, generator, C++ compiler.
+# Installs the build into a fresh prefix (with cmake --install, or by unpacking the Debian package
+# that cpack makes), builds the example program against the installed package alone, and runs it
+# and the installed zelto against the simulator. Arguments: cmake, build dir, source dir,
+# simulator, work dir, generator, C++ compiler, and "deb" for the package.
 set -euo pipefail
-cmake=$1 build=$2 source=$3 sim=$4 work=$5 generator=$6 compiler=$7
+cmake=$1 build=$2 source=$3 sim=$4 work=$5 generator=$6 compiler=$7 how=${8:-install}
 
 rm -rf "$work"
 mkdir -p "$work"
-"$cmake" --install "$build" --prefix "$work/prefix" >"$work/install.log"
+if [ "$how" = deb ]; then
+  (cd "$build" && "$(dirname "$cmake")/cpack" -G DEB -B "$work/package") >"$work/cpack.log"
+  dpkg-deb -c "$work"/package/ostrelzelto_*.deb
+  dpkg-deb -x "$work"/package/ostrelzelto_*.deb "$work/root"
+  ln -s root/usr "$work/prefix"
+  test -x "$work/prefix/bin/zelto-sim"
+else
+  "$cmake" --install "$build" --prefix "$work/prefix" >"$work/install.log"
+fi
 test -f "$work/prefix/include/ostrelzelto/zeltodll.h"
 test -f "$work/prefix/include/ostrelzelto/posix_serial.h"
 # The example is copied out so that nothing of the source tree but the installed package is seen.
@@ -22,6 +31,7 @@ read -r -t 20 device <&"${SIM[0]}"
 out=$("$work/example-build/read_a2d" "$device")
 echo "read_a2d $device: $out"
 test "$out" = "a2d(0) = 777"
+"$work/prefix/bin/zelto" ping "$device"
 
 # A port that does not exist is reported with the component's error number.
 if err=$("$work/example-build/read_a2d" /dev/zelto-no-such-device 2>&1); then
