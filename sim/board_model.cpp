@@ -84,14 +84,8 @@ uint8_t BoardModel::State::portValue() const {
     return static_cast<uint8_t>((latch & ~tris) | (inputs & tris));
 }
 
-std::string BoardModel::Event::line() const {
-    std::string out = hex(bytes);
-    // Four bytes, the longest command, fill eleven columns.
-    out.resize(out.size() < 12 ? 12 : out.size() + 1, ' ');
-    out += text;
-    if (!reply.empty())
-        out += " -> " + hex(reply);
-    return out;
+LogLine BoardModel::Event::logLine() const {
+    return LogLine{hex(bytes), text, hex(reply), {}};
 }
 
 std::vector<std::string> BoardModel::log() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "encoding.h"
+#include "sim_log.h"
 
 #include <array>
 #include <cstddef>
@@ -93,8 +94,9 @@ class BoardModel {
         std::string text;    // in plain words
         Bytes reply;
         bool malformed = false;
+        LogLine logLine() const;
         // "30          a2d pin 0 -> 03 FF"
-        std::string line() const;
+        std::string line() const { return writeLogLine(logLine()); }
     };
 
     BoardModel() = default;

@@ -1,0 +1,85 @@
+#include "pty.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace zelto::sim {
+
+Pty::~Pty() {
+    if (m_slave >= 0)
+        close(m_slave);
+    if (m_master >= 0)
+        close(m_master);
+}
+
+bool Pty::open() {
+    m_master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0)
+        return false;
+    const char* name = ptsname(m_master);
+    if (name == nullptr)
+        return false;
+    m_device = name;
+    // Holding the other end open keeps the master readable while no client has the device open.
+    m_slave = ::open(m_device.c_str(), O_RDWR | O_NOCTTY);
+    if (m_slave < 0)
+        return false;
+    termios t{};
+    if (tcgetattr(m_slave, &t) != 0)
+        return false;
+    cfmakeraw(&t);
+    cfsetispeed(&t, B57600);
+    cfsetospeed(&t, B57600);
+    t.c_cflag |= CLOCAL | CREAD;
+    if (tcsetattr(m_slave, TCSANOW, &t) != 0)
+        return false;
+    return fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK) == 0;
+}
+
+void DeviceLink::remove() {
+    if (m_path.empty())
+        return;
+    char target[4096];
+    const ssize_t n = readlink(m_path.c_str(), target, sizeof target - 1);
+    if (n >= 0 && std::string(target, static_cast<std::size_t>(n)) == m_device)
+        unlink(m_path.c_str());
+    m_path.clear();
+}
+
+bool DeviceLink::create(const std::string& path, const std::string& device, std::string& error) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            error = path + " exists and is no symbolic link";
+            return false;
+        }
+        unlink(path.c_str());
+    }
+    if (symlink(device.c_str(), path.c_str()) != 0) {
+        error = "cannot link " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    m_path = path;
+    m_device = device;
+    return true;
+}
+
+bool CtsFile::write(bool asserted) const {
+    if (!enabled())
+        return true;
+    const std::string tmp = m_path + ".tmp";
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return false;
+    const char c = asserted ? '1' : '0';
+    const bool ok = ::write(fd, &c, 1) == 1;
+    return close(fd) == 0 && ok && rename(tmp.c_str(), m_path.c_str()) == 0;
+}
+
+} // namespace zelto::sim
