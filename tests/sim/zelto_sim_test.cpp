@@ -1,7 +1,7 @@
 // The simulator program over a real pseudo-terminal.
 
 #define ZELTO_SIM_PATH ZELTO_SIM_PROGRAM
-#include "../posix/sim_process.h"
+#include "../support/sim_process.h"
 #include "board_model.h"
 
 #include <poll.h>
