@@ -93,61 +93,46 @@ class RawLine {
             throw std::runtime_error("write failed");
     }
     // Reads back to back until count bytes have come: the loop a busy-polling library runs.
-    int spinRead(int count) const {
-        int value = 0;
-        for (int got = 0; got < count;) {
-            unsigned char b = 0;
-            const ssize_t n = ::read(m_fd, &b, 1);
-            if (n == 1) {
-                value = value * 256 + b;
-                ++got;
-            } else if (n == 0 || errno != EAGAIN) {
-                throw std::runtime_error("read failed");
-            }
-        }
-        return value;
-    }
+    int spinRead(int count) const { return readAnswer(count, false); }
     // Sleeps in poll() until count bytes have come: the least a sleeping wait costs.
-    int pollRead(int count) const {
-        int value = 0;
-        for (int got = 0; got < count;) {
-            pollfd p{m_fd, POLLIN, 0};
-            ::poll(&p, 1, 1000);
-            unsigned char b = 0;
-            const ssize_t n = ::read(m_fd, &b, 1);
-            if (n == 1) {
-                value = value * 256 + b;
-                ++got;
-            } else if (n == 0 || errno != EAGAIN) {
-                throw std::runtime_error("read failed");
-            }
-        }
-        return value;
-    }
+    int pollRead(int count) const { return readAnswer(count, true); }
     // Reads the modem lines every period, sleeping in between, until clear-to-send is asserted:
     // the least a sampled wait costs.
-    void sampleForCts(Clock::duration period) const {
-        for (;;) {
-            int status = 0;
-            if (::ioctl(m_fd, TIOCMGET, &status) != 0)
-                throw std::runtime_error("TIOCMGET failed");
-            if (status & TIOCM_CTS)
-                return;
-            std::this_thread::sleep_for(period);
-        }
-    }
+    void sampleForCts(Clock::duration period) const { waitForCts(period); }
     // Reads the modem lines back to back until clear-to-send is asserted.
-    void spinForCts() const {
+    void spinForCts() const { waitForCts(Clock::duration::zero()); }
+
+  private:
+    int readAnswer(int count, bool sleep) const {
+        int value = 0;
+        for (int got = 0; got < count;) {
+            if (sleep) {
+                pollfd p{m_fd, POLLIN, 0};
+                ::poll(&p, 1, 1000);
+            }
+            unsigned char b = 0;
+            const ssize_t n = ::read(m_fd, &b, 1);
+            if (n == 1) {
+                value = value * 256 + b;
+                ++got;
+            } else if (n == 0 || errno != EAGAIN) {
+                throw std::runtime_error("read failed");
+            }
+        }
+        return value;
+    }
+    void waitForCts(Clock::duration period) const {
         for (;;) {
             int status = 0;
             if (::ioctl(m_fd, TIOCMGET, &status) != 0)
                 throw std::runtime_error("TIOCMGET failed");
             if (status & TIOCM_CTS)
                 return;
+            if (period > Clock::duration::zero())
+                std::this_thread::sleep_for(period);
         }
     }
 
-  private:
     int m_fd;
 };
 
