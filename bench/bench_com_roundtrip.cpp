@@ -3,9 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <stdexcept>
-#include <thread>
 
 namespace zelto::bench {
 

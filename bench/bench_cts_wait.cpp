@@ -1,9 +1,7 @@
 #include "bench_common.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <stdexcept>
 #include <thread>
 

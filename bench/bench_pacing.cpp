@@ -1,11 +1,7 @@
 #include "bench_common.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <stdexcept>
-#include <thread>
 
 namespace zelto::bench {
 

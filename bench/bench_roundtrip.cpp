@@ -5,10 +5,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <stdexcept>
-#include <thread>
 
 namespace zelto::bench {
 
