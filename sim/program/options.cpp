@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 namespace zelto::sim {
 
@@ -74,14 +75,22 @@ class Help : public CLI::Formatter {
     }
 };
 
-// Stores the value when parse accepts it; fails with message otherwise.
-template <typename T, typename Parse>
-std::function<void(const std::string&)> into(T& target, Parse parse, std::string message) {
-    return [&target, parse, message](const std::string& text) {
-        const auto v = parse(text);
+// Option callbacks that store the value or fail with the option's rule.
+std::function<void(const std::string&)> whole(long& target, Range range, const std::string& name) {
+    return [&target, range, name](const std::string& text) {
+        const auto v = parseIn(text, range);
         if (!v)
-            throw CLI::ValidationError(message);
+            throw CLI::ValidationError(name + " wants " + rangeText(range));
         target = *v;
+    };
+}
+
+std::function<void(const std::string&)> number(std::optional<double>& target,
+                                               const std::string& name) {
+    return [&target, name](const std::string& text) {
+        target = parseNumber(text);
+        if (!target)
+            throw CLI::ValidationError(name + " wants a number");
     };
 }
 
@@ -119,23 +128,16 @@ Options parseOptions(int argc, char** argv) {
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->trigger_on_parse();
     app.add_option_function<std::string>(
-           "--temperature", into(o.temperature, parseNumber, "--temperature wants a number"),
+           "--temperature", number(o.temperature, "--temperature"),
            "a temperature sensor (10 mV per degree F) on analog input 0 that drifts\n"
            "by 3 F either side of F over 60 s; overrides --analog 0=...")
         ->option_text("F");
-    app.add_option_function<std::string>(
-           "--delay",
-           into(
-               o.delayMs, [](const std::string& t) { return parseIn(t, DelayMs); },
-               "--delay wants " + rangeText(DelayMs)),
-           "wait MS milliseconds before answering")
+    app.add_option_function<std::string>("--delay", whole(o.delayMs, DelayMs, "--delay"),
+                                         "wait MS milliseconds before answering")
         ->option_text("MS");
     app.add_flag("--silent", o.silent, "take the commands but never answer");
     app.add_option_function<std::string>(
-           "--stray",
-           into(
-               o.stray, [](const std::string& t) { return parseIn(t, StrayBytes); },
-               "--stray wants " + rangeText(StrayBytes)),
+           "--stray", whole(o.stray, StrayBytes, "--stray"),
            "send N stray bytes (FF) before the answer 51 of the opening handshake\n"
            "(the command 01 right after 00)")
         ->option_text("N");
