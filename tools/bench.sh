@@ -34,6 +34,7 @@ for what in "$@"; do
       exit 1
     fi
     tools/wine/server.sh start "$win" 30
+    trap 'tools/wine/server.sh stop "$win"' EXIT
     WINEPREFIX="$win/wine-prefix" tools/wine/run.sh 64 regsvr32 /s \
       "$(. tools/wine/env.sh && zelto_win_path "$win/bin/OstrelZeltoDLL.dll")"
     WINEPREFIX="$win/wine-prefix" ZELTO_COM_LINK="$win/wine-ports/com1" \

@@ -115,7 +115,10 @@ say "picked COM1: $status"
 
 if [ -n "$shot" ]; then
     reading=$(d wait-change 101 "Temp=" 5000)
-    sleep 2
+    # Two ticks after the first reading: the LED has blinked and the colours are settled.
+    ws_wire_mark
+    two_ticks() { ws_wire_has "led on" && ws_wire_has "led off"; }
+    wait_until 5 two_ticks
     mkdir -p "$(dirname "$shot")"
     ws_shot "$shot" || exit 1
     say "$reading, $(d text 106); screenshot $shot"

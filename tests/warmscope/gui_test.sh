@@ -40,6 +40,12 @@ check() { # description, command...
         failures=$((failures + 1))
     fi
 }
+# Takes a screenshot and tells whether the area holds the colour; for wait_until.
+shot_shows() { # png, "left top width height", RRGGBB
+    ws_shot "$1" && ws_has_colour "$@"
+}
+ws_wire_busy() { ! ws_wire_quiet; }
+not() { ! "$@"; }
 expect_eq() { # description, expected, actual
     if [ "$2" = "$3" ]; then
         echo "ok   $1: $3"
@@ -93,42 +99,42 @@ check "status shown in red" ws_has_colour "$out/warmscope-start.png" "$(d rect 1
 d pick 1 >/dev/null
 expect_eq "status after picking 1" "Connected" "$(d wait-text 106 Connected 10000)"
 expect_eq "reading 153" "Temp=74.8 F" "$(d wait-text 101 'Temp=74.8 F' 5000)"
-sleep 1.2
+tick_within="led on|a2d pin 0|a2d pin 0|a2d pin 0|a2d pin 0|a2d pin 0|low pin 0|load operand 5000|pwm channel duty 0 fduration 5000"
+blink="led off|a2d pin 0"
+wait_until 5 ws_wire_has "$tick_within" && wait_until 3 ws_wire_has "$blink"
 ws_shot "$out/warmscope-within.png"
 check "reading within the limit in green" ws_has_colour "$out/warmscope-within.png" "$(d rect 101)" 00FF00
 check "status in green" ws_has_colour "$out/warmscope-within.png" "$(d rect 106)" 00FF00
-check "wire: a tick within the limit" ws_wire_has \
-    "led on|a2d pin 0|a2d pin 0|a2d pin 0|a2d pin 0|a2d pin 0|low pin 0|load operand 5000|pwm channel duty 0 fduration 5000"
-check "wire: the LED blinks" ws_wire_has "led off|a2d pin 0"
+check "wire: a tick within the limit" ws_wire_has "$tick_within"
+check "wire: the LED blinks" ws_wire_has "$blink"
 check "wire: the connection set-up" ws_wire_has "pwm channel duty 0 fduration 5000|low pin 0|led on"
 
 # 205 is over the limit by more than 10 degrees.
 ws_sim_command "analog 0 205"
 expect_eq "reading 205" "Temp=100.2 F" "$(d wait-text 101 'Temp=100.2 F' 5000)"
-sleep 1.2
+tick_over="a2d pin 0|high pin 0|load operand 5000|pwm channel duty 255 fduration 5000|load operand 250|tone pin 1 value 1000 duration 250"
+wait_until 5 ws_wire_has "$tick_over"
 ws_shot "$out/warmscope-over.png"
 check "reading over the limit in red" ws_has_colour "$out/warmscope-over.png" "$(d rect 101)" FF0000
-check "wire: a tick over the limit" ws_wire_has \
-    "a2d pin 0|high pin 0|load operand 5000|pwm channel duty 255 fduration 5000|load operand 250|tone pin 1 value 1000 duration 250"
+check "wire: a tick over the limit" ws_wire_has "$tick_over"
 
 # The limit is read at every tick.
 d set-text 103 "101" >/dev/null
-sleep 1.2
-ws_shot "$out/warmscope-limit101.png"
+wait_until 5 shot_shows "$out/warmscope-limit101.png" "$(d rect 101)" 00FF00
 check "limit 101: green again" ws_has_colour "$out/warmscope-limit101.png" "$(d rect 101)" 00FF00
 d set-text 103 "75" >/dev/null
-sleep 0.7
+# A tick that read the limit back: 100.2 F is over 75 again.
+ws_wire_mark
+wait_until 5 ws_wire_has "high pin 0"
 
 # A port that cannot be opened.
 d pick 2 >/dev/null
 expect_eq "message box for COM2" "Warmscope|Can't connect to I/O Board" "$(d message 10000)"
 expect_eq "status after COM2" "Disconnected" "$(d wait-text 106 Disconnected 3000)"
-sleep 0.3
-ws_shot "$out/warmscope-refused.png"
+wait_until 3 shot_shows "$out/warmscope-refused.png" "$(d rect 106)" FF0000
 check "status in red" ws_has_colour "$out/warmscope-refused.png" "$(d rect 106)" FF0000
 ws_wire_mark
-sleep 1.2
-check "wire: no ticks while disconnected" ws_wire_quiet
+check "wire: no ticks while disconnected" not wait_until 1.2 ws_wire_busy
 
 # Picking "1" again recovers.
 ws_sim_command "analog 0 154"

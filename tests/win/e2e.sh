@@ -4,7 +4,9 @@
 # zelto-sim makes BUILD_DIR/wine-ports/com1 a link to its pseudo-terminal and signals clear-to-send
 # through a file; PRELOAD_LIB (the modem-line emulation) is preloaded into the program when given.
 set -uo pipefail
-. "$(dirname "$(readlink -f "$0")")/run_program.sh"
+here=$(dirname "$(readlink -f "$0")")
+. "$here/run_program.sh"
+. "$here/../../tools/lib/wait.sh"
 build=$1 sim=$2 preload=$3
 shift 3
 ports="$build/wine-ports"
@@ -21,11 +23,10 @@ stop_sim() {
     wait "$sim_pid" 2>/dev/null
 }
 trap stop_sim EXIT
-for _ in $(seq 100); do
-    [ -s "$log" ] && [ -L "$ports/com1" ] && break
-    sleep 0.05
-done
-if ! [ -L "$ports/com1" ]; then
+# The first line it prints is the device, once the link is in place.
+started() { [ -s "$log" ] || ! kill -0 "$sim_pid" 2>/dev/null; }
+wait_until 5 started
+if ! [ -s "$log" ]; then
     echo "zelto-sim did not start:" >&2
     cat "$ports/sim1.err" >&2
     exit 1

@@ -5,7 +5,9 @@
 # new one on COM1, any other line goes to the simulator's standard input and counts as done when
 # the simulator has answered it. ZELTO_SIM_ACK holds the number of the last line done.
 set -uo pipefail
-. "$(dirname "$(readlink -f "$0")")/run_program.sh"
+here=$(dirname "$(readlink -f "$0")")
+. "$here/run_program.sh"
+. "$here/../../tools/lib/wait.sh"
 build=$1 sim=$2 preload=$3
 shift 3
 ports="$build/wine-ports"
@@ -14,58 +16,48 @@ log="$ports/faults1.log" cts="$ports/faults1.cts" fifo="$ports/faults1.in"
 control="$ports/faults1.control" ack="$ports/faults1.ack"
 rm -f "$log" "$ports/com1" "$fifo" "$ack"
 : >"$control"
+: >"$log"
 mkfifo "$fifo"
 
+# Follows the control file as the program appends to it and carries out each line in turn.
 controller() {
-    local sim_pid=0 done=0 n line before
+    local sim_pid=0 done=0 line mark self=$BASHPID
     start_sim() {
         rm -f "$ports/com1"
         "$sim" --link "$ports/com1" --cts-file "$cts" --analog 0=700 \
             >>"$log" 2>>"$ports/faults1.err" <"$fifo" &
         sim_pid=$!
         exec 7>"$fifo"
-        for _ in $(seq 200); do
-            [ -L "$ports/com1" ] && break
-            sleep 0.01
-        done
+        wait_until 2 test -L "$ports/com1"
     }
-    trap '[ "$sim_pid" -gt 0 ] && kill -TERM "$sim_pid" 2>/dev/null; exit 0' TERM
+    stop_sim() {
+        [ "$sim_pid" -gt 0 ] && kill -"$1" "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+        exec 7>&-
+        sim_pid=0
+    }
+    # The simulator's answer to the line, after the mark (the log's size before it was sent).
+    answered() { tail -c +"$((mark + 1))" "$log" | grep -qxF "# $line"; }
+    trap 'stop_sim TERM; exit 0' TERM
     start_sim
     echo 0 >"$ack"
-    while :; do
-        n=$(wc -l <"$control")
-        while [ "$done" -lt "$n" ]; do
-            done=$((done + 1))
-            line=$(sed -n "${done}p" "$control")
-            case $line in
-            kill)
-                kill -KILL "$sim_pid"
-                wait "$sim_pid" 2>/dev/null
-                exec 7>&-
-                sim_pid=0
-                ;;
-            start) start_sim ;;
-            *)
-                before=$(grep -cxF "# $line" "$log")
-                echo "$line" >&7
-                for _ in $(seq 200); do
-                    [ "$(grep -cxF "# $line" "$log")" -gt "$before" ] && break
-                    sleep 0.01
-                done
-                ;;
-            esac
-            echo "$done" >"$ack.tmp" && mv "$ack.tmp" "$ack"
-        done
-        sleep 0.01
-    done
+    while IFS= read -r line; do
+        case $line in
+        kill) stop_sim KILL ;;
+        start) start_sim ;;
+        *)
+            mark=$(stat -c %s "$log")
+            echo "$line" >&7
+            wait_until 4 answered
+            ;;
+        esac
+        done=$((done + 1))
+        echo "$done" >"$ack.tmp" && mv "$ack.tmp" "$ack"
+    done < <(tail -n +1 -f --pid="$self" "$control")
 }
 controller &
 controller_pid=$!
 trap 'kill -TERM "$controller_pid" 2>/dev/null; wait "$controller_pid" 2>/dev/null' EXIT
-for _ in $(seq 200); do
-    [ -f "$ack" ] && break
-    sleep 0.02
-done
+wait_until 4 test -f "$ack"
 [ -L "$ports/com1" ] || { echo "zelto-sim did not start:" >&2; cat "$ports/faults1.err" >&2; exit 1; }
 
 export ZELTO_SIM_LOG="$log" ZELTO_SIM_CONTROL="$control" ZELTO_SIM_ACK="$ack" ZELTO_CTS_FILE="$cts"

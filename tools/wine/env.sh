@@ -31,14 +31,15 @@ zelto_find_build_dir() {
 }
 
 # Creates the prefix once, with COM1..COM4 mapped to ZELTO_PORTS_DIR/com1..com4 (devices that tests
-# create, e.g. a simulator's pseudo-terminal link). Concurrent callers wait for the first.
+# create, e.g. a simulator's pseudo-terminal link). Concurrent callers wait for the first, up to
+# ten minutes; each wait for a server to end is bounded too.
 zelto_ensure_prefix() {
     mkdir -p "$ZELTO_BUILD_DIR"
     (
-        flock 9
+        flock -w 600 9 || { echo "the prefix $WINEPREFIX stays locked" >&2; exit 1; }
         if [ ! -f "$WINEPREFIX/.zelto-ready" ]; then
             "$ZELTO_WINE64" wineboot --init </dev/null >/dev/null 2>&1 || true
-            "$ZELTO_WINESERVER" -w # the registry files are written when the server ends
+            timeout 120 "$ZELTO_WINESERVER" -w # the registry files are written when the server ends
             [ -f "$WINEPREFIX/system.reg" ] || { echo "wineboot failed for $WINEPREFIX" >&2; exit 1; }
             mkdir -p "$ZELTO_PORTS_DIR"
             for n in 1 2 3 4; do
@@ -47,7 +48,7 @@ zelto_ensure_prefix() {
             done
             # The port mapping is read when a server starts; nothing else runs in the prefix yet.
             "$ZELTO_WINESERVER" -k 2>/dev/null || true
-            "$ZELTO_WINESERVER" -w
+            timeout 60 "$ZELTO_WINESERVER" -w
             touch "$WINEPREFIX/.zelto-ready"
         fi
     ) 9>"$ZELTO_BUILD_DIR/wine-prefix.lock"

@@ -19,7 +19,7 @@ start)
     ;;
 stop)
     "$ZELTO_WINESERVER" -k 2>/dev/null || true
-    "$ZELTO_WINESERVER" -w 2>/dev/null || true
+    timeout 60 "$ZELTO_WINESERVER" -w 2>/dev/null || true
     ;;
 *)
     echo "usage: server.sh start BUILD_DIR [SECONDS] | stop BUILD_DIR" >&2

@@ -10,6 +10,14 @@ status=0
 
 . "$root/tools/wine/env.sh"
 
+# The wineserver of the build being tested; an interrupted run stops it too.
+server_dir=
+stop_server() {
+    [ -n "$server_dir" ] && "$root/tools/wine/server.sh" stop "$server_dir"
+    server_dir=
+}
+trap stop_server EXIT
+
 for bits in 64 32; do
     dir="$root/build-win$bits"
     echo "=== Windows $bits-bit: $dir"
@@ -47,10 +55,11 @@ for bits in 64 32; do
         status=1
         continue
     fi
+    server_dir=$dir
     "$root/tools/wine/server.sh" start "$dir"
     ctest --test-dir "$dir" --output-on-failure -j"$jobs" 2>&1 | tee "$dir/ctest.log"
     rc=${PIPESTATUS[0]}
-    "$root/tools/wine/server.sh" stop "$dir"
+    stop_server
     grep -E 'tests passed|tests failed' "$dir/ctest.log" | tail -1 >"$dir/summary.txt"
     [ "$rc" -eq 0 ] || status=1
 done

@@ -4,6 +4,8 @@
 #
 # Functions set WS_* variables; ws_cleanup stops everything they started.
 
+. "$(dirname "${BASH_SOURCE[0]}")/../../tools/lib/wait.sh"
+
 WS_SIM_PID=
 WS_WINE=${ZELTO_WINE64:-}
 WS_PROGRAM_PID=
@@ -26,7 +28,7 @@ ws_prepare_prefix() { # folder
         # A new prefix's registry files appear only once its server has ended.
         mkdir -p "$WINEPREFIX"
         "$ZELTO_WINE64" wineboot --init </dev/null >/dev/null 2>&1
-        "$ZELTO_WINESERVER" -w
+        timeout 120 "$ZELTO_WINESERVER" -w
     fi
     zelto_ensure_prefix || return 1
     mkdir -p "$ZELTO_PORTS_DIR"
@@ -49,7 +51,7 @@ ws_prepare_prefix() { # folder
     done
     # The port mapping is read when the server starts.
     "$ZELTO_WINESERVER" -k 2>/dev/null
-    "$ZELTO_WINESERVER" -w 2>/dev/null
+    timeout 60 "$ZELTO_WINESERVER" -w 2>/dev/null
     # Its diagnostics (e.g. the object dump on a hang-up of a serial device) go to a log.
     "$ZELTO_WINESERVER" -p 2>>"$out/wineserver.log" || return 1
     "$ZELTO_WINE64" cmd /c exit >/dev/null 2>&1
@@ -68,12 +70,7 @@ ws_start_display() { # [--use-current]
     rm -f "$file"
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$file" >"$out/xvfb.log" 2>&1 &
     WS_XVFB_PID=$!
-    local i
-    for i in $(seq 100); do
-        [ -s "$file" ] && break
-        sleep 0.1
-    done
-    [ -s "$file" ] || { echo "Xvfb did not start (see $out/xvfb.log)" >&2; return 1; }
+    wait_until 10 test -s "$file" || { echo "Xvfb did not start (see $out/xvfb.log)" >&2; return 1; }
     export DISPLAY=":$(tr -d '\n' <"$file")"
 }
 
@@ -87,11 +84,7 @@ ws_start_sim() { # zelto-sim, link, options...
     "$sim" --link "$link" "$@" <"$out/sim-control" >>"$out/sim.log" 2>>"$out/sim.err" &
     WS_SIM_PID=$!
     exec {WS_SIM_FD}>"$out/sim-control"
-    local i
-    for i in $(seq 50); do
-        [ -L "$link" ] && return 0
-        sleep 0.1
-    done
+    wait_until 5 test -L "$link" && return 0
     echo "zelto-sim did not start (see $out/sim.err)" >&2
     return 1
 }
@@ -121,16 +114,15 @@ ws_start_program() { # exe, arguments...
 
 # Waits up to N seconds for the program to end; true when it ended with status 0.
 ws_program_ended() { # seconds
-    local i
-    for i in $(seq $(($1 * 10))); do
-        kill -0 "$WS_PROGRAM_PID" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$WS_PROGRAM_PID" 2>/dev/null && return 1
+    wait_until "$1" ws_program_gone || return 1
     wait "$WS_PROGRAM_PID"
     local status=$?
     WS_PROGRAM_PID=
     return "$status"
+}
+
+ws_program_gone() {
+    ! kill -0 "$WS_PROGRAM_PID" 2>/dev/null
 }
 
 ws_shot() { # file
@@ -146,10 +138,12 @@ ws_has_colour() { # png, "left top width height", RRGGBB
     [ "${count:-0}" -ge 20 ]
 }
 
-# The commands decoded since the mark, one text per line.
+# The texts of the commands decoded since the mark, one per line. A log line (sim/sim_log.h) is the
+# bytes as hexadecimal pairs, blanks, the text, then " -> " and the answer, then a note in brackets;
+# other lines (the device, answers to control commands) have no leading pairs.
 ws_wire_texts() {
-    tail -n +"$((${WS_WIRE_MARK:-0} + 1))" "$out/sim.log" |
-        awk '!/^#/ && !/^\// { t = substr($0, 13); sub(/ -> .*/, "", t); print t }'
+    tail -c +"$((${WS_WIRE_MARK:-0} + 1))" "$out/sim.log" |
+        sed -nE 's/^[0-9A-F]{2}( [0-9A-F]{2})* +//; T; s/ \[[^]]*\]$//; s/ -> [0-9A-F]{2}( [0-9A-F]{2})*$//; p'
 }
 
 # True when the commands, separated by "|", were decoded one after the other.
@@ -160,7 +154,7 @@ ws_wire_has() { # "text|text|..."
 }
 
 ws_wire_mark() {
-    WS_WIRE_MARK=$(wc -l <"$out/sim.log")
+    WS_WIRE_MARK=$(stat -c %s "$out/sim.log")
 }
 
 ws_wire_quiet() {
@@ -176,7 +170,7 @@ ws_cleanup() {
     ws_stop_sim
     if [ -n "${WINEPREFIX:-}" ]; then
         "$ZELTO_WINESERVER" -k 2>/dev/null
-        "$ZELTO_WINESERVER" -w 2>/dev/null
+        timeout 60 "$ZELTO_WINESERVER" -w 2>/dev/null
     fi
     if [ -n "$WS_XVFB_PID" ]; then
         kill "$WS_XVFB_PID" 2>/dev/null
