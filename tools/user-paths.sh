@@ -12,6 +12,7 @@
 set -uo pipefail
 root=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
 cd "$root"
+. tools/lib/wait.sh
 jobs=${JOBS:-$(nproc)}
 out="$root/build-user-paths"
 mkdir -p "$out"
@@ -68,24 +69,23 @@ screenshot() {
 }
 
 demo() {
-    local log="$out/demo-live.log" pid i
+    local log="$out/demo-live.log" pid
+    local reading='^[0-9:]+  Temp=[0-9]+\.[0-9] F  Connected  .*\.png$'
     # Without a display the demonstration makes its own and saves a picture every 5 s.
     env -u DISPLAY setsid tools/demo.sh >"$log" 2>&1 &
     pid=$!
-    for i in $(seq 240); do
-        grep -Eq '^[0-9:]+  Temp=[0-9]+\.[0-9] F  Connected  .*\.png$' "$log" && break
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 1
-    done
+    gone() { ! kill -0 "$pid" 2>/dev/null; }
+    shown() { grep -Eq "$reading" "$log" || gone; }
+    wait_until 240 shown
     kill -INT -- "-$pid" 2>/dev/null
-    for i in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 1; done
+    wait_until 30 gone
     cat "$log"
     if kill -0 "$pid" 2>/dev/null; then
         echo "the demonstration did not stop on Ctrl-C"
         kill -KILL -- "-$pid"
         return 1
     fi
-    grep -Eq '^[0-9:]+  Temp=[0-9]+\.[0-9] F  Connected  .*\.png$' "$log" &&
+    grep -Eq "$reading" "$log" &&
         test -s build-demo-win64/demo/screenshots/latest.png &&
         ! pgrep -f 'build-demo/sim/zelto-sim' >/dev/null
 }
