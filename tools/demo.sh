@@ -53,6 +53,7 @@ for tool in cmake ninja g++ x86_64-w64-mingw32-g++-posix /usr/lib/wine/wine64 /u
     command -v "$tool" >/dev/null 2>&1 || { missing=1; say "missing: $tool"; }
 done
 [ -d /usr/share/wine/fonts ] || { missing=1; say "missing: Wine's fonts"; }
+[ -f /usr/include/CLI/CLI.hpp ] || { missing=1; say "missing: the CLI11 headers"; }
 if [ "$missing" -eq 1 ]; then
     if [ "$install" -eq 0 ]; then
         say "install the packages with tools/install-deps.sh"
