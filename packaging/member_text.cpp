@@ -1,0 +1,77 @@
+// Writes MEMBERS.txt of the Windows zip: every member of the board object with its dispatch
+// identifier and signature, and every error number with its text, from the member table and the
+// error texts themselves.
+
+#include "errors.h"
+#include "member_table.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+using namespace zelto;
+
+const char* typeName(ValueType type) {
+    switch (type) {
+    case ValueType::Integer:
+        return "Integer";
+    case ValueType::Long:
+        return "Long";
+    case ValueType::Boolean:
+        return "Boolean";
+    case ValueType::Variant:
+        return "Variant";
+    case ValueType::None:
+        break;
+    }
+    return "";
+}
+
+std::string signature(const Member& m) {
+    std::string line;
+    switch (m.kind) {
+    case MemberKind::PropertyGet:
+        line = "Property Get ";
+        break;
+    case MemberKind::PropertyLet:
+        line = "Property Let ";
+        break;
+    case MemberKind::Method:
+        line = m.result == ValueType::None ? "Sub " : "Function ";
+        break;
+    }
+    line += m.name;
+    if (!m.params.empty()) {
+        line += "(";
+        for (size_t n = 0; n < m.params.size(); ++n) {
+            const Param& p = m.params[n];
+            line += std::string(n ? ", " : "") + (p.byRef ? "ByRef " : "") + p.name + " As " +
+                    typeName(p.type);
+        }
+        line += ")";
+    } else if (m.kind == MemberKind::Method) {
+        line += "()";
+    }
+    if (m.result != ValueType::None)
+        line += std::string(" As ") + typeName(m.result);
+    return line;
+}
+
+} // namespace
+
+int main() {
+    std::printf(
+        "OstrelZeltoDLL.ZeltoDLL: members and error numbers\r\n\r\n"
+        "Members, with the dispatch identifier (DISPID) a late-bound client calls:\r\n\r\n");
+    for (const Member& m : memberTable())
+        std::printf("  0x%08X  %s\r\n", static_cast<unsigned>(m.dispid), signature(m).c_str());
+
+    std::printf("\r\nErrors arrive as automation errors: Err.Number in a script, the status "
+                "0x800A0000 + number\r\nin C++ (with the text in the error info):\r\n\r\n");
+    const std::string generic = errorDescription(-1);
+    for (int32_t n = 1; n <= 0xFFFF; ++n)
+        if (errorDescription(n) != generic)
+            std::printf("  %5d  %s\r\n", static_cast<int>(n), errorDescription(n).c_str());
+    return 0;
+}
