@@ -6,7 +6,12 @@
 #   bench       the benchmarks build (they are not run);
 #   screenshot  tools/demo.sh --screenshot FILE, with the window connected;
 #   demo        tools/demo.sh without a display: it must report a connected reading and stop
-#               cleanly on Ctrl-C.
+#               cleanly on Ctrl-C;
+#   package     tools/package.sh, and its Debian package unpacked into a fresh folder, the example
+#               built against it and run, and the unpacked zelto pinging a simulated board;
+#   windows-zip the Windows zip (made by the package path) unpacked into a fresh Wine prefix,
+#               register.cmd, the sample clients of both widths against a simulated board on COM1,
+#               and unregister.cmd leaving no key of the server.
 # Builds go to build-release*/ and build-user-paths/. Ends with "user paths: N passed, N failed".
 #   tools/user-paths.sh [path ...]
 set -uo pipefail
@@ -90,9 +95,114 @@ demo() {
         ! pgrep -f 'build-demo/sim/zelto-sim' >/dev/null
 }
 
-[ $# -gt 0 ] || set -- release windows bench screenshot demo
+package() {
+    local work="$out/package-deb" made
+    tools/package.sh || return 1
+    bash tests/posix/install_example.sh "$(command -v cmake)" "$root/build-packages/native" "$root" \
+        "$root/build-packages/native/sim/zelto-sim" "$work" Ninja "$(command -v c++)" deb || return 1
+    "$work/prefix/bin/zelto" ping sim || return 1
+    # The package the script made holds what the tested one holds.
+    made=$(ls build-packages/ostrelzelto_*_amd64.deb) || return 1
+    diff <(dpkg-deb -c "$made" | awk '{print $1, $6}') \
+        <(dpkg-deb -c "$work"/package/ostrelzelto_*.deb | awk '{print $1, $6}')
+}
+
+# The scripts run in a subshell so that its trap stops the simulator and the prefix's wineserver.
+windows_zip() (
+    . tools/wine/env.sh
+    local work="$out/windows-zip" zip top sim=$root/build-packages/native/sim/zelto-sim
+    local clsid='{6570A0BF-9B8E-46CF-8EFE-E08580A34D9C}' iid='{081D19C9-FC85-4717-93FE-DFDC9FDD014A}'
+    local libid='{18E6F27D-DC63-4F6A-A9DB-23F965478573}' progid=OstrelZeltoDLL.ZeltoDLL
+    local sim_pid= bits wine host sample said key file
+    zip=$(ls build-packages/OstrelZelto-*-windows.zip) || return 1
+    rm -rf "$work"
+    mkdir -p "$work"
+    unzip -q "$zip" -d "$work/unpacked" || return 1
+    top=$(echo "$work"/unpacked/OstrelZelto-*-windows)
+    unzip -l "$zip"
+    for file in x64/OstrelZeltoDLL.dll x64/Warmscope.exe x86/OstrelZeltoDLL.dll x86/Warmscope.exe \
+        register.cmd unregister.cmd README.txt MEMBERS.txt samples/read_a2d.vbs samples/read_a2d.js \
+        samples/read_a2d.cpp; do
+        test -s "$top/$file" || { echo "the zip has no $file"; return 1; }
+    done
+    grep -q '0x60030013  Function a2d(pin As Long) As Long' "$top/MEMBERS.txt" || return 1
+
+    zelto_wine_env "$work"
+    zelto_ensure_prefix || return 1
+    stop() {
+        [ -z "$sim_pid" ] || { kill "$sim_pid"; wait "$sim_pid"; } 2>/dev/null
+        "$ZELTO_WINESERVER" -k 2>/dev/null
+        "$ZELTO_WINESERVER" -w 2>/dev/null
+    }
+    trap stop EXIT
+    # Wine's helper processes outlive the first program and would hold a pipe to it open.
+    "$ZELTO_WINESERVER" -p </dev/null >/dev/null 2>&1
+    "$ZELTO_WINE64" cmd /c exit </dev/null >/dev/null 2>&1
+    "$ZELTO_WINE32" cmd /c exit </dev/null >/dev/null 2>&1
+    wine_for() { if [ "$1" = 64 ]; then echo "$ZELTO_WINE64"; else echo "$ZELTO_WINE32"; fi; }
+    # Lists the server's keys that a program of that width sees.
+    server_keys() {
+        local key found
+        for key in "CLSID\\$clsid" "$progid" "Interface\\$iid" "TypeLib\\$libid"; do
+            # Wine's reg prints its "not found" on standard output: only the status tells.
+            found=$("$(wine_for "$1")" reg query "HKCR\\$key" /s 2>&1) && tr -d '\r' <<<"$found"
+        done
+    }
+
+    # Runs register.cmd or unregister.cmd as a user would, through cmd; it must end saying so.
+    run_cmd() { # script, its last line
+        local said
+        said=$("$ZELTO_WINE64" cmd /c "$(zelto_win_path "$top/$1")" 2>&1 | tr -d '\r')
+        local status=$?
+        echo "$said"
+        [ "$status" -eq 0 ] && [ "$(tail -1 <<<"$said")" = "$2" ]
+    }
+
+    run_cmd register.cmd 'Registering done.' || return 1
+    for bits in 64 32; do
+        # Each width's class points at its own folder's DLL.
+        [ "$bits" = 64 ] && dir=x64 || dir=x86
+        server_keys "$bits" | grep -i 'InprocServer32' -A2 | tee "$work/keys$bits.txt"
+        grep -qiF "$(zelto_win_path "$top/$dir/OstrelZeltoDLL.dll")" "$work/keys$bits.txt" ||
+            return 1
+    done
+
+    # The board answers 777 on analog input 0; every client prints it and ends well.
+    "$sim" --link "$ZELTO_PORTS_DIR/com1" --analog 0=777 </dev/null >"$work/sim.log" 2>&1 &
+    sim_pid=$!
+    for _ in $(seq 100); do [ -L "$ZELTO_PORTS_DIR/com1" ] && break; sleep 0.05; done
+    for bits in 64 32; do
+        wine=$(wine_for "$bits")
+        # The 32-bit loader runs the 32-bit script host (of SysWOW64).
+        for sample in read_a2d.vbs read_a2d.js; do
+            said=$("$wine" cscript //nologo "$(zelto_win_path "$top/samples/$sample")" 1 2>&1 |
+                tr -d '\r')
+            echo "$bits-bit cscript $sample: $said"
+            [ "$(printf '%s\n' "$said" | tail -2 | paste -sd '|')" = 'a2d(0) = 777|END 0' ] ||
+                return 1
+        done
+        # The C++ sample, built with the line its comment gives (the 32-bit compiler for x86).
+        host=x86_64-w64-mingw32
+        [ "$bits" = 32 ] && host=i686-w64-mingw32
+        (cd "$top/samples" && eval "$(tr -d '\r' <read_a2d.cpp |
+            sed -n 's#^//   \(x86_64-w64-mingw32-g++ .*\)#\1#p' |
+            sed "s/x86_64-w64-mingw32/$host/; s/read_a2d.exe/read_a2d$bits.exe/")") || return 1
+        said=$("$wine" "$top/samples/read_a2d$bits.exe" 1 2>&1 | tr -d '\r')
+        echo "$bits-bit read_a2d.exe: $said"
+        [ "$said" = 'a2d(0) = 777' ] || return 1
+    done
+
+    run_cmd unregister.cmd 'Unregistering done.' || return 1
+    for bits in 64 32; do
+        [ -z "$(server_keys "$bits")" ] ||
+            { echo "$bits-bit view keeps keys:"; server_keys "$bits"; return 1; }
+    done
+    echo "no key of the server is left in either view"
+)
+
+[ $# -gt 0 ] || set -- release windows bench screenshot demo package windows-zip
 for path in "$@"; do
-    run_path "$path" "$path"
+    run_path "$path" "${path//-/_}"
 done
 [ "$failed" -eq 0 ] || echo "failed: ${failures[*]}"
 echo "user paths: $passed passed, $failed failed"
