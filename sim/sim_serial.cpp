@@ -16,44 +16,30 @@ void SimSerial::withModel(const std::function<void(BoardModel&)>& f) {
     f(*m_model);
 }
 
-int16_t SimSerial::commPort() const {
-    std::lock_guard lock(m_mutex);
-    return m_port;
-}
-
-void SimSerial::setCommPort(int16_t port) {
-    std::lock_guard lock(m_mutex);
-    if (m_open)
-        raise(err::PortAlreadyOpen);
-    if (port < 1)
-        raise(err::InvalidPortNumber);
-    m_port = port;
-}
-
 bool SimSerial::portOpen() const {
     std::lock_guard lock(m_mutex);
     return m_open;
 }
 
-void SimSerial::setPortOpen(bool open) {
+void SimSerial::openPort() {
     std::lock_guard lock(m_mutex);
-    if (open) {
-        if (m_open)
-            raise(err::PortAlreadyOpen);
-        if (m_openError != 0)
-            raise(m_openError);
-    }
-    m_open = open;
+    if (m_openError != 0)
+        raise(m_openError);
+    m_open = true;
     m_changed.notify_all();
 }
 
-bool SimSerial::ctsHolding(Millis maxWait) {
+void SimSerial::closePort() {
+    std::lock_guard lock(m_mutex);
+    m_open = false;
+    m_changed.notify_all();
+}
+
+bool SimSerial::readCts(Millis maxWait) {
     std::function<void(int)> callback;
     int poll = 0;
     {
         std::lock_guard lock(m_mutex);
-        if (!m_open)
-            raise(err::PortNotOpen);
         poll = ++m_ctsCalls;
         callback = m_ctsCallback;
     }
@@ -65,10 +51,8 @@ bool SimSerial::ctsHolding(Millis maxWait) {
     return m_cts;
 }
 
-void SimSerial::setOutput(const Bytes& bytes) {
+void SimSerial::writeBytes(const Bytes& bytes) {
     std::lock_guard lock(m_mutex);
-    if (!m_open)
-        raise(err::PortNotOpen);
     if (m_writeError != 0)
         raise(m_writeError);
     m_writes.push_back(bytes);
@@ -79,11 +63,9 @@ void SimSerial::setOutput(const Bytes& bytes) {
     }
 }
 
-Bytes SimSerial::input(Millis maxWait) {
+Bytes SimSerial::readBytes(Millis maxWait) {
     std::unique_lock lock(m_mutex);
     ++m_inputCalls;
-    if (!m_open)
-        raise(err::PortNotOpen);
     if (m_failReads > 0) {
         --m_failReads;
         raise(m_readError);
@@ -97,34 +79,39 @@ Bytes SimSerial::input(Millis maxWait) {
     return byte;
 }
 
-void SimSerial::setDTREnable(bool enable) {
+void SimSerial::record(const std::string& call) {
     std::lock_guard lock(m_mutex);
-    m_config.push_back("DTREnable=" + std::to_string(enable ? 1 : 0));
+    m_config.push_back(call);
+}
+
+void SimSerial::setDTREnable(bool enable) {
+    SerialBase::setDTREnable(enable);
+    record("DTREnable=" + std::to_string(enable ? 1 : 0));
 }
 
 void SimSerial::setHandshaking(int16_t mode) {
-    std::lock_guard lock(m_mutex);
-    m_config.push_back("Handshaking=" + std::to_string(mode));
+    SerialBase::setHandshaking(mode);
+    record("Handshaking=" + std::to_string(mode));
 }
 
 void SimSerial::setInputLen(int16_t length) {
-    std::lock_guard lock(m_mutex);
-    m_config.push_back("InputLen=" + std::to_string(length));
+    SerialBase::setInputLen(length);
+    record("InputLen=" + std::to_string(length));
 }
 
 void SimSerial::setRTSEnable(bool enable) {
-    std::lock_guard lock(m_mutex);
-    m_config.push_back("RTSEnable=" + std::to_string(enable ? 1 : 0));
+    SerialBase::setRTSEnable(enable);
+    record("RTSEnable=" + std::to_string(enable ? 1 : 0));
 }
 
 void SimSerial::setSettings(const std::string& settings) {
-    std::lock_guard lock(m_mutex);
-    m_config.push_back("Settings=" + settings);
+    SerialBase::setSettings(settings);
+    record("Settings=" + settings);
 }
 
 void SimSerial::setSThreshold(int16_t threshold) {
-    std::lock_guard lock(m_mutex);
-    m_config.push_back("SThreshold=" + std::to_string(threshold));
+    SerialBase::setSThreshold(threshold);
+    record("SThreshold=" + std::to_string(threshold));
 }
 
 std::vector<Bytes> SimSerial::writes() const {

@@ -2,7 +2,7 @@
 
 #include "board_model.h"
 #include "errors.h"
-#include "serial_component.h"
+#include "serial_base.h"
 
 #include <condition_variable>
 #include <functional>
@@ -17,10 +17,8 @@ namespace zelto::sim {
 // model's reply bytes become the input. It records what a board object does with it and lets a test
 // bend the line: clear-to-send, extra or missing replies, failing reads, writes and opening.
 //
-// Its own behaviour, where a real component could differ:
-// - Port number 1 at creation; numbers below 1 fail with err::InvalidPortNumber, and changing the
-//   number while open fails with err::PortAlreadyOpen, as does opening an open port.
-// - Closed port: setOutput, input and ctsHolding fail with err::PortNotOpen.
+// The line rules are SerialBase's, as in every component. Its own behaviour, where a real component
+// could differ:
 // - Opening and closing keep pending input, so replies queued before opening are read after it.
 // - A failing read leaves the pending bytes where they are.
 // - Waits: input(maxWait) with nothing pending waits up to maxWait for a byte (a silent board costs
@@ -29,7 +27,7 @@ namespace zelto::sim {
 //   line or queues a reply.
 // All members may be called from any thread. The model is not locked: touch it between calls of
 // the board object, or through withModel().
-class SimSerial : public SerialComponent {
+class SimSerial : public SerialBase {
   public:
     explicit SimSerial(std::shared_ptr<BoardModel> model = std::make_shared<BoardModel>());
 
@@ -38,13 +36,7 @@ class SimSerial : public SerialComponent {
     void withModel(const std::function<void(BoardModel&)>& f);
 
     // SerialComponent
-    int16_t commPort() const override;
-    void setCommPort(int16_t port) override;
     bool portOpen() const override;
-    void setPortOpen(bool open) override;
-    bool ctsHolding(Millis maxWait = Millis{0}) override;
-    void setOutput(const Bytes& bytes) override;
-    Bytes input(Millis maxWait = Millis{0}) override;
     void setDTREnable(bool enable) override;
     void setHandshaking(int16_t mode) override;
     void setInputLen(int16_t length) override;
@@ -83,11 +75,17 @@ class SimSerial : public SerialComponent {
     void setOpenError(int32_t error);
 
   private:
+    void openPort() override;
+    void closePort() override;
+    bool readCts(Millis maxWait) override;
+    void writeBytes(const Bytes& bytes) override;
+    Bytes readBytes(Millis maxWait) override;
+    void record(const std::string& call);
+
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::shared_ptr<BoardModel> m_model;
     std::function<void(int)> m_ctsCallback;
-    int16_t m_port = 1;
     bool m_open = false;
     bool m_cts = true;
     bool m_silent = false;

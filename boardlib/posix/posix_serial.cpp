@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <fcntl.h>
+#include <iterator>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/file.h>
@@ -51,6 +51,16 @@ constexpr Rate kRates[] = {
     {3500000, B3500000}, {4000000, B4000000},
 };
 
+constexpr bool ratesMatch() {
+    if (std::size(kRates) != std::size(StandardRates))
+        return false;
+    for (size_t i = 0; i < std::size(kRates); ++i)
+        if (kRates[i].baud != StandardRates[i])
+            return false;
+    return true;
+}
+static_assert(ratesMatch(), "every rate a settings string may name has its terminal speed");
+
 // A pseudo-terminal has no modem lines and answers their requests with one of these.
 bool noModemLines(int error) {
     return error == ENOTTY || error == EINVAL;
@@ -60,24 +70,11 @@ int pollMillis(Millis wait) {
     return static_cast<int>(std::min<Millis::rep>(wait.count(), 60'000));
 }
 
-// B0 for a rate that has no constant; the settings parser accepts only rates that have one.
 speed_t speedOf(long baud) {
     for (const Rate& rate : kRates)
         if (rate.baud == baud)
             return rate.speed;
     return B0;
-}
-
-bool parseNumber(const std::string& text, long& value) {
-    if (text.empty() || text.size() > 9)
-        return false;
-    value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + (c - '0');
-    }
-    return true;
 }
 
 #ifdef TIOCMIWAIT
@@ -155,7 +152,8 @@ PosixSerial::PosixSerial() = default;
 PosixSerial::PosixSerial(std::string devicePath) : m_path(std::move(devicePath)) {}
 
 PosixSerial::~PosixSerial() {
-    close();
+    if (portOpen())
+        closePort();
 }
 
 std::string PosixSerial::deviceForPort(int16_t port) {
@@ -171,25 +169,7 @@ void PosixSerial::setDevicePath(std::string devicePath) {
 }
 
 std::string PosixSerial::devicePath() const {
-    return m_path.empty() ? deviceForPort(m_port) : m_path;
-}
-
-void PosixSerial::setCommPort(int16_t port) {
-    if (port < 1 || port > 255)
-        raise(err::InvalidPortNumber);
-    if (portOpen())
-        raise(err::PortAlreadyOpen);
-    m_port = port;
-}
-
-void PosixSerial::setPortOpen(bool open) {
-    if (!open) {
-        close();
-        return;
-    }
-    if (portOpen())
-        raise(err::PortAlreadyOpen);
-    this->open();
+    return m_path.empty() ? deviceForPort(commPort()) : m_path;
 }
 
 void PosixSerial::fail(int32_t number, int error) const {
@@ -207,12 +187,7 @@ void PosixSerial::failIo(int error) {
     fail(err::PortIoError, error);
 }
 
-void PosixSerial::requireOpen() const {
-    if (!portOpen())
-        raise(err::PortNotOpen);
-}
-
-void PosixSerial::open() {
+void PosixSerial::openPort() {
     const std::string path = devicePath();
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -258,14 +233,12 @@ void PosixSerial::open() {
         // Bytes that arrived while nobody had the port open are not meant for this opener.
         ::tcflush(m_fd, TCIFLUSH);
     } catch (...) {
-        close();
+        closePort();
         throw;
     }
 }
 
-void PosixSerial::close() {
-    if (m_fd < 0)
-        return;
+void PosixSerial::closePort() {
     stopCtsWaiter();
     // The exclusive mode belongs to the terminal and would outlive this descriptor while another
     // one is open (the simulator holds its pseudo-terminal open); the lock goes with the close.
@@ -278,31 +251,32 @@ void PosixSerial::close() {
 void PosixSerial::applyLine() {
     if (!portOpen())
         return;
+    const LineSettings& settings = line();
     termios tio{};
     if (::tcgetattr(m_fd, &tio) != 0)
         failIo(errno);
     ::cfmakeraw(&tio);
     constexpr tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CLOCAL | CREAD | sizes[m_line.dataBits - 5];
-    if (m_line.parity != 'N')
+    tio.c_cflag |= CLOCAL | CREAD | sizes[settings.dataBits - 5];
+    if (settings.parity != 'N')
         tio.c_cflag |= PARENB;
-    if (m_line.parity == 'O')
+    if (settings.parity == 'O')
         tio.c_cflag |= PARODD;
-    if (m_line.stopBits == 2)
+    if (settings.stopBits == 2)
         tio.c_cflag |= CSTOPB;
-    if (m_handshaking & 2)
+    if (handshaking() & 2)
         tio.c_cflag |= CRTSCTS;
     tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
-    if (m_handshaking & 1)
+    if (handshaking() & 1)
         tio.c_iflag |= IXON | IXOFF;
-    if (m_line.parity != 'N')
+    if (settings.parity != 'N')
         tio.c_iflag |= INPCK;
     // With a minimum of one byte a read of nothing on the non-blocking descriptor fails with
     // EAGAIN, which keeps it apart from the end of file of a hung-up line.
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
-    const speed_t speed = speedOf(m_line.baud);
+    const speed_t speed = speedOf(settings.baud);
     ::cfsetispeed(&tio, speed);
     ::cfsetospeed(&tio, speed);
     if (::tcsetattr(m_fd, TCSANOW, &tio) != 0)
@@ -314,8 +288,8 @@ void PosixSerial::applyModemLines() {
         return;
     int raise = 0;
     int lower = 0;
-    (m_dtr ? raise : lower) |= TIOCM_DTR;
-    (m_rts ? raise : lower) |= TIOCM_RTS;
+    (dtrEnable() ? raise : lower) |= TIOCM_DTR;
+    (rtsEnable() ? raise : lower) |= TIOCM_RTS;
     for (auto [request, bits] : {std::pair{TIOCMBIS, raise}, std::pair{TIOCMBIC, lower}}) {
         if (bits == 0)
             continue;
@@ -324,8 +298,7 @@ void PosixSerial::applyModemLines() {
     }
 }
 
-bool PosixSerial::ctsHolding(Millis maxWait) {
-    requireOpen();
+bool PosixSerial::readCts(Millis maxWait) {
     if (m_noModemLines)
         return true;
     const auto deadline = Clock::now() + maxWait;
@@ -419,8 +392,7 @@ void PosixSerial::stopCtsWaiter() {
 #endif
 }
 
-void PosixSerial::setOutput(const Bytes& bytes) {
-    requireOpen();
+void PosixSerial::writeBytes(const Bytes& bytes) {
     size_t done = 0;
     auto lastProgress = Clock::now();
     while (done < bytes.size()) {
@@ -435,21 +407,20 @@ void PosixSerial::setOutput(const Bytes& bytes) {
         if (n < 0 && errno != EAGAIN)
             failIo(errno);
         const auto stalled = Clock::now() - lastProgress;
-        if (stalled >= WriteStallLimit)
-            fail(err::PortIoError, EAGAIN);
+        if (stalled >= WriteHeldBackLimit)
+            writeHeldBack();
         pollfd p{m_fd, POLLOUT, 0};
-        const auto left = std::chrono::ceil<Millis>(WriteStallLimit - stalled);
+        const auto left = std::chrono::ceil<Millis>(WriteHeldBackLimit - stalled);
         if (::poll(&p, 1, pollMillis(left)) < 0 && errno != EINTR)
             failIo(errno);
     }
 }
 
-Bytes PosixSerial::input(Millis maxWait) {
-    requireOpen();
+Bytes PosixSerial::readBytes(Millis maxWait) {
     if (m_received.empty())
         receive(maxWait);
-    const size_t take = m_inputLen > 0
-                            ? std::min<size_t>(static_cast<size_t>(m_inputLen), m_received.size())
+    const size_t take = inputLen() > 0
+                            ? std::min<size_t>(static_cast<size_t>(inputLen()), m_received.size())
                             : m_received.size();
     Bytes out = m_received.substr(0, take);
     m_received.erase(0, take);
@@ -489,76 +460,6 @@ void PosixSerial::receive(Millis maxWait) {
             return;
         wait = true;
     }
-}
-
-void PosixSerial::setDTREnable(bool enable) {
-    m_dtr = enable;
-    applyModemLines();
-}
-
-void PosixSerial::setHandshaking(int16_t mode) {
-    if (mode < 0 || mode > 3)
-        raise(err::InvalidArgument);
-    m_handshaking = mode;
-    applyLine();
-    applyModemLines();
-}
-
-void PosixSerial::setInputLen(int16_t length) {
-    if (length < 0)
-        raise(err::InvalidArgument);
-    m_inputLen = length;
-}
-
-void PosixSerial::setRTSEnable(bool enable) {
-    m_rts = enable;
-    applyModemLines();
-}
-
-void PosixSerial::setSettings(const std::string& settings) {
-    std::string fields[4];
-    size_t count = 0;
-    size_t start = 0;
-    for (;;) {
-        const size_t comma = settings.find(',', start);
-        if (count == 4)
-            raise(err::InvalidArgument);
-        fields[count++] = settings.substr(start, comma - start);
-        if (comma == std::string::npos)
-            break;
-        start = comma + 1;
-    }
-    if (count != 4)
-        raise(err::InvalidArgument);
-
-    Line line;
-    long bits = 0;
-    if (!parseNumber(fields[0], line.baud) || speedOf(line.baud) == B0)
-        raise(err::InvalidArgument);
-
-    if (fields[1].size() != 1)
-        raise(err::InvalidArgument);
-    line.parity = static_cast<char>(std::toupper(static_cast<unsigned char>(fields[1][0])));
-    if (line.parity != 'N' && line.parity != 'E' && line.parity != 'O')
-        raise(err::InvalidArgument);
-
-    if (!parseNumber(fields[2], bits) || bits < 5 || bits > 8)
-        raise(err::InvalidArgument);
-    line.dataBits = static_cast<int>(bits);
-
-    if (fields[3] != "1" && fields[3] != "2")
-        raise(err::InvalidArgument);
-    line.stopBits = fields[3][0] - '0';
-
-    m_line = line;
-    m_settings = settings;
-    applyLine();
-}
-
-void PosixSerial::setSThreshold(int16_t threshold) {
-    if (threshold < 0)
-        raise(err::InvalidArgument);
-    m_sThreshold = threshold;
 }
 
 std::unique_ptr<SerialComponent> makeSystemSerialComponent() {

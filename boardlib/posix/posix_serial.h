@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial_component.h"
+#include "serial_base.h"
 
 #include <cstdint>
 #include <memory>
@@ -14,13 +14,11 @@ namespace zelto {
 // by any device path (a USB adapter, a pseudo-terminal), which takes precedence over the number
 // while it is set. Opening is exclusive: a second opener of the same device, in this or another
 // process, fails with err::PortInUse until the first one closes it. The number and the path can
-// only be changed while the port is closed, and an open port cannot be opened again: both fail
-// with err::PortAlreadyOpen. Closing a closed port does nothing.
+// only be changed while the port is closed (err::PortAlreadyOpen). The line rules are SerialBase's.
 //
 // Every failure is an AutomationError with one of the err::Port... numbers (or err::NoSuchPort,
-// err::PermissionDenied, err::DeviceGone, err::InvalidPortNumber), or err::InvalidArgument for a
-// line set-up value that cannot be used.
-class PosixSerial : public SerialComponent {
+// err::PermissionDenied, err::DeviceGone, err::LinkTimeout), or one of SerialBase's.
+class PosixSerial : public SerialBase {
   public:
     PosixSerial();
     explicit PosixSerial(std::string devicePath);
@@ -36,41 +34,7 @@ class PosixSerial : public SerialComponent {
     // The device that opening uses: the path when set, else the one of the port number.
     std::string devicePath() const;
 
-    int16_t commPort() const override { return m_port; }
-    void setCommPort(int16_t port) override;
-
     bool portOpen() const override { return m_fd >= 0; }
-    void setPortOpen(bool open) override;
-
-    // A port without modem lines (a pseudo-terminal) reports the line asserted. While the line is
-    // low a wait sleeps in the kernel until it changes, where the driver can (a thread per open
-    // port, started by the first such wait, blocks in the modem-status wait and is interrupted with
-    // the signal WakeSignal() at closing), and otherwise samples it every millisecond.
-    bool ctsHolding(Millis maxWait = Millis{0}) override;
-    void setOutput(const Bytes& bytes) override;
-    // At most InputLen bytes (0: all that are waiting), one with the board object's set-up.
-    Bytes input(Millis maxWait = Millis{0}) override;
-
-    void setDTREnable(bool enable) override;
-    // 0 none, 1 XON/XOFF, 2 RTS/CTS, 3 both.
-    void setHandshaking(int16_t mode) override;
-    void setInputLen(int16_t length) override;
-    void setRTSEnable(bool enable) override;
-    // "baud,parity,data bits,stop bits": parity N, E or O, 5 to 8 data bits, 1 or 2 stop bits.
-    void setSettings(const std::string& settings) override;
-    // Kept for completeness; this port raises no send events, so the value has no effect.
-    void setSThreshold(int16_t threshold) override;
-
-    int16_t handshaking() const { return m_handshaking; }
-    int16_t inputLen() const { return m_inputLen; }
-    int16_t sThreshold() const { return m_sThreshold; }
-    bool dtrEnable() const { return m_dtr; }
-    bool rtsEnable() const { return m_rts; }
-    const std::string& settings() const { return m_settings; }
-
-    // How long a write may make no progress (the output buffer stays full) before it fails with
-    // err::PortIoError.
-    static constexpr Millis WriteStallLimit{5000};
 
     // The signal that ends the wait of a port's waiter thread. The component installs a handler
     // that does nothing, once, if the signal has none; a program that has its own handler for it
@@ -78,20 +42,23 @@ class PosixSerial : public SerialComponent {
     static int WakeSignal();
 
   private:
-    struct Line {
-        long baud = 9600;
-        char parity = 'N'; // N, E or O
-        int dataBits = 8;
-        int stopBits = 1;
-    };
+    void openPort() override;
+    void closePort() override;
+    // A port without modem lines (a pseudo-terminal) reports the line asserted. While the line is
+    // low a wait sleeps in the kernel until it changes, where the driver can (a thread per open
+    // port, started by the first such wait, blocks in the modem-status wait and is interrupted with
+    // the signal WakeSignal() at closing), and otherwise samples it every millisecond.
+    bool readCts(Millis maxWait) override;
+    void writeBytes(const Bytes& bytes) override;
+    // At most InputLen bytes (0: all that are waiting), one with the board object's set-up.
+    Bytes readBytes(Millis maxWait) override;
+    void lineChanged() override { applyLine(); }
+    void modemLinesChanged() override { applyModemLines(); }
 
-    void open();
-    void close();
     void applyLine();
     void applyModemLines();
     [[noreturn]] void fail(int32_t number, int error) const;
     [[noreturn]] void failIo(int error);
-    void requireOpen() const;
     // Waits up to maxWait for received bytes and appends all that are waiting to m_received.
     void receive(Millis maxWait);
     struct CtsWaiter;
@@ -101,15 +68,7 @@ class PosixSerial : public SerialComponent {
     void stopCtsWaiter();
 
     int m_fd = -1;
-    int16_t m_port = 1;
     std::string m_path;
-    bool m_dtr = true;
-    bool m_rts = true;
-    int16_t m_handshaking = 0;
-    int16_t m_inputLen = 0;
-    int16_t m_sThreshold = 0;
-    std::string m_settings = "9600,N,8,1";
-    Line m_line;
     // Received bytes fetched from the terminal but not handed out yet: one read takes all that
     // is waiting, and input() gives them out InputLen at a time.
     Bytes m_received;

@@ -71,7 +71,7 @@ TEST_P(EveryMember, DeviceVanishingWhileTheReplyIsAwaited) {
         EXPECT_TRUE(b.board->errflag());
     }
     EXPECT_EQ(static_cast<int>(b.serial->writes().size()), c.writes);
-    EXPECT_TRUE(b.board->ready());
+    EXPECT_FALSE(PrimitiveAccess::busy(*b.board)) << "the link was left claimed";
 }
 
 // Extra bytes are not thrown away: the board object cannot tell a stray byte from one that a

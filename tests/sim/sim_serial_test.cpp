@@ -31,22 +31,14 @@ Bytes readAll(SimSerial& port) {
     return all;
 }
 
-TEST(SimSerial, PortNumberOpeningAndClosedPort) {
+// The line rules are in tests/serial.
+TEST(SimSerial, FailedOpening) {
     SimSerial port;
-    EXPECT_EQ(port.commPort(), 1);
-    EXPECT_EQ(errorOf([&] { port.setOutput("\x01"); }), err::PortNotOpen);
-    EXPECT_EQ(errorOf([&] { port.input(); }), err::PortNotOpen);
-    EXPECT_EQ(errorOf([&] { port.ctsHolding(); }), err::PortNotOpen);
-    EXPECT_EQ(errorOf([&] { port.setCommPort(0); }), err::InvalidPortNumber);
-    port.setCommPort(4);
     port.setOpenError(err::NoSuchPort);
     EXPECT_EQ(errorOf([&] { port.setPortOpen(true); }), err::NoSuchPort);
     EXPECT_FALSE(port.portOpen());
     port.setOpenError(0);
     port.setPortOpen(true);
-    EXPECT_EQ(errorOf([&] { port.setPortOpen(true); }), err::PortAlreadyOpen);
-    EXPECT_EQ(errorOf([&] { port.setCommPort(2); }), err::PortAlreadyOpen);
-    EXPECT_EQ(port.commPort(), 4);
     EXPECT_TRUE(port.writes().empty());
     EXPECT_TRUE(port.model()->events().empty());
 }
@@ -79,15 +71,29 @@ TEST(SimSerial, FailedReadsAndWrites) {
     SimSerial port;
     port.setPortOpen(true);
     port.setOutput("\x01");
-    port.failNextReads(2, err::DeviceGone);
-    EXPECT_EQ(errorOf([&] { port.input(); }), err::DeviceGone);
-    EXPECT_EQ(errorOf([&] { port.input(); }), err::DeviceGone);
+    port.failNextReads(2, err::PortIoError);
+    EXPECT_EQ(errorOf([&] { port.input(); }), err::PortIoError);
+    EXPECT_EQ(errorOf([&] { port.input(); }), err::PortIoError);
     EXPECT_EQ(port.input(), "\x33"); // the failed reads left it pending
 
     port.setWriteError(err::PortIoError);
     EXPECT_EQ(errorOf([&] { port.setOutput("\x0D"); }), err::PortIoError);
     EXPECT_EQ(port.writes().size(), 1u);
     EXPECT_FALSE(port.model()->state().led);
+    port.setWriteError(0);
+
+    // A device found gone fails every operation, the line too, until the port is closed.
+    port.failNextReads(1, err::DeviceGone);
+    port.queueReply("\x42");
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(errorOf([&] { port.input(); }), err::DeviceGone);
+        EXPECT_EQ(errorOf([&] { port.ctsHolding(); }), err::DeviceGone);
+        EXPECT_EQ(errorOf([&] { port.setOutput("\x01"); }), err::DeviceGone);
+    }
+    port.setPortOpen(false);
+    port.setPortOpen(true);
+    EXPECT_TRUE(port.ctsHolding());
+    EXPECT_EQ(port.input(), "\x42");
 }
 
 TEST(SimSerial, CtsRaisedByThePollCallbackAndShortWaitsWhileLow) {
