@@ -1,27 +1,20 @@
 #include "posix_serial.h"
 
 #include "errors.h"
+#include "posix_cts_waiter.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
-#include <cstdint>
 #include <fcntl.h>
 #include <iterator>
 #include <poll.h>
-#include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
-
-#ifdef TIOCMIWAIT
-#include <sys/eventfd.h>
-#endif
 
 namespace zelto {
 namespace {
@@ -31,9 +24,6 @@ using Clock = std::chrono::steady_clock;
 // How often a wait for clear-to-send looks at the line on a port whose driver cannot wait for a
 // modem-status change: often enough to answer within a millisecond.
 constexpr auto kCtsSample = std::chrono::microseconds{1000};
-// The longest a sleeping wait goes without looking at the line: a change in the moment between two
-// modem-status waits of the waiter thread is not lost for longer.
-constexpr auto kCtsRecheck = std::chrono::milliseconds{50};
 
 struct Rate {
     long baud;
@@ -77,75 +67,7 @@ speed_t speedOf(long baud) {
     return B0;
 }
 
-#ifdef TIOCMIWAIT
-void ignoreWake(int) {}
-
-// True once the wake signal has the handler that does nothing. It is installed without SA_RESTART:
-// the interrupted modem-status wait has to return.
-bool wakeSignalReady() {
-    static const bool ready = [] {
-        struct sigaction old {};
-        if (::sigaction(PosixSerial::WakeSignal(), nullptr, &old) != 0)
-            return false;
-        if ((old.sa_flags & SA_SIGINFO) != 0 || old.sa_handler != SIG_DFL)
-            return false;
-        struct sigaction wake {};
-        wake.sa_handler = ignoreWake;
-        sigemptyset(&wake.sa_mask);
-        return ::sigaction(PosixSerial::WakeSignal(), &wake, nullptr) == 0;
-    }();
-    return ready;
-}
-#endif
-
 } // namespace
-
-#ifdef TIOCMIWAIT
-// The thread that sleeps in the modem-status wait and counts a change on an eventfd.
-struct PosixSerial::CtsWaiter {
-    int fd = -1;
-    int event = -1;
-    pthread_t thread{};
-    std::atomic<bool> stop{false};
-    // The thread has left its loop: the wait failed (unsupported, device gone) or it was stopped.
-    std::atomic<bool> done{false};
-
-    void tell() const {
-        const uint64_t one = 1;
-        if (::write(event, &one, sizeof one) < 0) {
-            // Only a full counter fails, and then a wake is pending anyway.
-        }
-    }
-
-    static void* run(void* self) {
-        auto* w = static_cast<CtsWaiter*>(self);
-        sigset_t wake;
-        sigemptyset(&wake);
-        sigaddset(&wake, WakeSignal());
-        pthread_sigmask(SIG_UNBLOCK, &wake, nullptr);
-        // The line may have changed before the first wait began: the caller looks once more.
-        w->tell();
-        while (!w->stop.load()) {
-            if (::ioctl(w->fd, TIOCMIWAIT, TIOCM_CTS) == 0) {
-                w->tell();
-                continue;
-            }
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        w->done.store(true);
-        w->tell();
-        return nullptr;
-    }
-};
-#else
-struct PosixSerial::CtsWaiter {};
-#endif
-
-int PosixSerial::WakeSignal() {
-    return SIGRTMAX - 4;
-}
 
 PosixSerial::PosixSerial() = default;
 
@@ -239,7 +161,7 @@ void PosixSerial::openPort() {
 }
 
 void PosixSerial::closePort() {
-    stopCtsWaiter();
+    m_ctsWaiter.reset();
     // The exclusive mode belongs to the terminal and would outlive this descriptor while another
     // one is open (the simulator holds its pseudo-terminal open); the lock goes with the close.
     ::ioctl(m_fd, TIOCNXCL);
@@ -323,73 +245,24 @@ bool PosixSerial::readCts(Millis maxWait) {
 }
 
 bool PosixSerial::awaitCtsChange(Clock::duration left) {
-#ifdef TIOCMIWAIT
     if (m_ctsSampled)
         return false;
-    if (m_ctsWaiter && m_ctsWaiter->done.load()) {
+    if (m_ctsWaiter && m_ctsWaiter->ended()) {
         // A device that is gone is told by the next look at the line; any other failure leaves
         // sampling.
-        stopCtsWaiter();
+        m_ctsWaiter.reset();
         m_ctsSampled = true;
         return false;
     }
     if (!m_ctsWaiter) {
-        auto w = std::make_unique<CtsWaiter>();
-        w->fd = m_fd;
-        w->event = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        bool started = false;
-        if (w->event >= 0 && wakeSignalReady()) {
-            // Every signal of the program goes to its own threads, not to the waiter.
-            sigset_t all;
-            sigset_t previous;
-            sigfillset(&all);
-            pthread_sigmask(SIG_SETMASK, &all, &previous);
-            started = pthread_create(&w->thread, nullptr, CtsWaiter::run, w.get()) == 0;
-            pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-        }
-        if (!started) {
-            if (w->event >= 0)
-                ::close(w->event);
+        m_ctsWaiter = CtsWaiter::start(m_fd);
+        if (!m_ctsWaiter) {
             m_ctsSampled = true;
             return false;
         }
-        m_ctsWaiter = std::move(w);
     }
-    const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(
-        std::min<Clock::duration>(left, kCtsRecheck));
-    const timespec timeout{static_cast<time_t>(wait.count() / 1'000'000'000),
-                           static_cast<long>(wait.count() % 1'000'000'000)};
-    pollfd p{m_ctsWaiter->event, POLLIN, 0};
-    if (::ppoll(&p, 1, &timeout, nullptr) > 0) {
-        uint64_t count = 0;
-        if (::read(m_ctsWaiter->event, &count, sizeof count) < 0) {
-            // Readable, as the poll said: it does not fail.
-        }
-    }
+    m_ctsWaiter->await(left);
     return true;
-#else
-    (void)left;
-    return false;
-#endif
-}
-
-void PosixSerial::stopCtsWaiter() {
-#ifdef TIOCMIWAIT
-    if (!m_ctsWaiter)
-        return;
-    CtsWaiter& w = *m_ctsWaiter;
-    w.stop.store(true);
-    // A signal that comes just before the thread enters its wait is lost: send it again until
-    // the thread has left.
-    while (!w.done.load()) {
-        pthread_kill(w.thread, WakeSignal());
-        if (!w.done.load())
-            std::this_thread::sleep_for(std::chrono::microseconds{200});
-    }
-    pthread_join(w.thread, nullptr);
-    ::close(w.event);
-    m_ctsWaiter.reset();
-#endif
 }
 
 void PosixSerial::writeBytes(const Bytes& bytes) {

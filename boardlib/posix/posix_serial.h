@@ -8,6 +8,8 @@
 
 namespace zelto {
 
+class CtsWaiter;
+
 // A serial port of a POSIX system, driven through termios.
 //
 // The port is named by number, COM n being /dev/ttyS(n-1) for n from 1 to 255 (1 at creation), or
@@ -36,18 +38,13 @@ class PosixSerial : public SerialBase {
 
     bool portOpen() const override { return m_fd >= 0; }
 
-    // The signal that ends the wait of a port's waiter thread. The component installs a handler
-    // that does nothing, once, if the signal has none; a program that has its own handler for it
-    // keeps it, and its ports sample the line instead.
-    static int WakeSignal();
-
   private:
     void openPort() override;
     void closePort() override;
     // A port without modem lines (a pseudo-terminal) reports the line asserted. While the line is
     // low a wait sleeps in the kernel until it changes, where the driver can (a thread per open
     // port, started by the first such wait, blocks in the modem-status wait and is interrupted with
-    // the signal WakeSignal() at closing), and otherwise samples it every millisecond.
+    // the signal CtsWaiter::WakeSignal() at closing), and otherwise samples it every millisecond.
     bool readCts(Millis maxWait) override;
     void writeBytes(const Bytes& bytes) override;
     // At most InputLen bytes (0: all that are waiting), one with the board object's set-up.
@@ -61,11 +58,9 @@ class PosixSerial : public SerialBase {
     [[noreturn]] void failIo(int error);
     // Waits up to maxWait for received bytes and appends all that are waiting to m_received.
     void receive(Millis maxWait);
-    struct CtsWaiter;
     // Sleeps up to left or until the line may have changed; false when the port offers no such
     // wait and the caller has to sample.
     bool awaitCtsChange(std::chrono::steady_clock::duration left);
-    void stopCtsWaiter();
 
     int m_fd = -1;
     std::string m_path;
