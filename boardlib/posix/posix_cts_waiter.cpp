@@ -4,10 +4,11 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <ctime>
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/ioctl.h>
-#include <thread>
 #include <unistd.h>
 
 #ifdef TIOCMIWAIT
@@ -22,39 +23,22 @@ using Clock = std::chrono::steady_clock;
 // The longest a sleeping wait goes without looking at the line: a change in the moment between two
 // modem-status waits of the thread is not lost for longer.
 constexpr auto kRecheck = std::chrono::milliseconds{50};
-
-#ifdef TIOCMIWAIT
-void ignoreWake(int) {}
-
-// True once the wake signal has the handler that does nothing. It is installed without SA_RESTART:
-// the interrupted modem-status wait has to return.
-bool wakeSignalReady() {
-    static const bool ready = [] {
-        struct sigaction old {};
-        if (::sigaction(CtsWaiter::WakeSignal(), nullptr, &old) != 0)
-            return false;
-        if ((old.sa_flags & SA_SIGINFO) != 0 || old.sa_handler != SIG_DFL)
-            return false;
-        struct sigaction wake {};
-        wake.sa_handler = ignoreWake;
-        sigemptyset(&wake.sa_mask);
-        return ::sigaction(CtsWaiter::WakeSignal(), &wake, nullptr) == 0;
-    }();
-    return ready;
-}
-#endif
+// How long closing waits for the thread to end before it leaves it to end on its own.
+constexpr std::time_t kJoinSeconds = 1;
 
 } // namespace
 
+// Shared by the port and the thread, so that a thread left to end on its own still owns what it
+// uses: its own duplicate of the terminal and the event it counts changes on.
 struct CtsWaiter::State {
     int fd = -1;
     int event = -1;
-    pthread_t thread{};
-    std::atomic<bool> stop{false};
-    // The thread has left its loop: the wait failed (unsupported, device gone) or it was stopped.
-    std::atomic<bool> done{false};
+    // The thread has left its wait for good: the wait failed (unsupported, device gone).
+    std::atomic<bool> ended{false};
 
     ~State() {
+        if (fd >= 0)
+            ::close(fd);
         if (event >= 0)
             ::close(event);
     }
@@ -67,75 +51,75 @@ struct CtsWaiter::State {
     }
 
 #ifdef TIOCMIWAIT
-    static void* run(void* self) {
-        auto* w = static_cast<State*>(self);
-        sigset_t wake;
-        sigemptyset(&wake);
-        sigaddset(&wake, WakeSignal());
-        pthread_sigmask(SIG_UNBLOCK, &wake, nullptr);
+    // Ended by cancellation: its wake-up is the C library's own signal, which a program can neither
+    // ignore, block, nor handle, so no signal setting of the program can keep the thread in its
+    // wait or end the process. The thread can be cancelled only while it sleeps in the wait (and
+    // at the cancellation point of its write), where it holds nothing but the shared state.
+    static void* run(void* arg) {
+        const std::shared_ptr<State> w(std::move(*static_cast<std::shared_ptr<State>*>(arg)));
+        delete static_cast<std::shared_ptr<State>*>(arg);
         // The line may have changed before the first wait began: the caller looks once more.
         w->tell();
-        while (!w->stop.load()) {
-            if (::ioctl(w->fd, TIOCMIWAIT, TIOCM_CTS) == 0) {
-                w->tell();
-                continue;
-            }
-            if (errno == EINTR)
-                continue;
-            break;
+        for (;;) {
+            int type = 0;
+            pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, &type);
+            const int result = ::ioctl(w->fd, TIOCMIWAIT, TIOCM_CTS);
+            const int error = errno;
+            pthread_setcanceltype(PTHREAD_CANCEL_DEFERRED, &type);
+            if (result != 0 && error != EINTR)
+                break;
+            w->tell();
         }
-        w->done.store(true);
+        // Not cancelled any more: the destructors that run at thread exit may reach cancellation
+        // points, and must not be unwound.
+        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
+        w->ended.store(true);
         w->tell();
         return nullptr;
     }
 #endif
 };
 
-int CtsWaiter::WakeSignal() {
-    return SIGRTMAX - 4;
-}
-
-CtsWaiter::CtsWaiter(std::unique_ptr<State> state) : m_state(std::move(state)) {}
+CtsWaiter::CtsWaiter(std::shared_ptr<State> state, pthread_t thread)
+    : m_state(std::move(state)), m_thread(thread) {}
 
 std::unique_ptr<CtsWaiter> CtsWaiter::start([[maybe_unused]] int fd) {
 #ifdef TIOCMIWAIT
-    auto w = std::make_unique<State>();
-    w->fd = fd;
+    auto w = std::make_shared<State>();
+    w->fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     w->event = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (w->event < 0 || !wakeSignalReady())
+    if (w->fd < 0 || w->event < 0)
         return nullptr;
     // Every signal of the program goes to its own threads, not to the waiter.
     sigset_t all;
     sigset_t previous;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &previous);
-    const bool started = pthread_create(&w->thread, nullptr, State::run, w.get()) == 0;
+    auto* arg = new std::shared_ptr<State>(w);
+    pthread_t thread{};
+    const bool started = pthread_create(&thread, nullptr, State::run, arg) == 0;
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    if (!started)
+    if (!started) {
+        delete arg;
         return nullptr;
-    return std::unique_ptr<CtsWaiter>(new CtsWaiter(std::move(w)));
+    }
+    return std::unique_ptr<CtsWaiter>(new CtsWaiter(std::move(w), thread));
 #else
     return nullptr;
 #endif
 }
 
 CtsWaiter::~CtsWaiter() {
-#ifdef TIOCMIWAIT
-    State& w = *m_state;
-    w.stop.store(true);
-    // A signal that comes just before the thread enters its wait is lost: send it again until
-    // the thread has left.
-    while (!w.done.load()) {
-        pthread_kill(w.thread, WakeSignal());
-        if (!w.done.load())
-            std::this_thread::sleep_for(std::chrono::microseconds{200});
-    }
-    pthread_join(w.thread, nullptr);
-#endif
+    pthread_cancel(m_thread);
+    timespec deadline{};
+    ::clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += kJoinSeconds;
+    if (pthread_timedjoin_np(m_thread, nullptr, &deadline) != 0)
+        pthread_detach(m_thread);
 }
 
 bool CtsWaiter::ended() const {
-    return m_state->done.load();
+    return m_state->ended.load();
 }
 
 void CtsWaiter::await(Clock::duration left) {

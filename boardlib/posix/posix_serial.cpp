@@ -163,7 +163,9 @@ void PosixSerial::openPort() {
 void PosixSerial::closePort() {
     m_ctsWaiter.reset();
     // The exclusive mode belongs to the terminal and would outlive this descriptor while another
-    // one is open (the simulator holds its pseudo-terminal open); the lock goes with the close.
+    // one is open (the simulator holds its pseudo-terminal open). The lock is released here, not
+    // by the close: a waiter thread left to end on its own still holds a duplicate.
+    ::flock(m_fd, LOCK_UN);
     ::ioctl(m_fd, TIOCNXCL);
     ::close(m_fd);
     m_fd = -1;

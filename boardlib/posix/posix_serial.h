@@ -42,9 +42,8 @@ class PosixSerial : public SerialBase {
     void openPort() override;
     void closePort() override;
     // A port without modem lines (a pseudo-terminal) reports the line asserted. While the line is
-    // low a wait sleeps in the kernel until it changes, where the driver can (a thread per open
-    // port, started by the first such wait, blocks in the modem-status wait and is interrupted with
-    // the signal CtsWaiter::WakeSignal() at closing), and otherwise samples it every millisecond.
+    // low a wait sleeps in the kernel until it changes, where the driver can (a CtsWaiter thread
+    // per open port, started by the first such wait), and otherwise samples it every millisecond.
     bool readCts(Millis maxWait) override;
     void writeBytes(const Bytes& bytes) override;
     // At most InputLen bytes (0: all that are waiting), one with the board object's set-up.

@@ -6,9 +6,9 @@
 // carrier detect are always asserted, and data-terminal-ready and request-to-send keep what the
 // process last set, per device. TIOCMIWAIT sleeps until clear-to-send differs from what it was
 // when the wait began (the file's directory is watched with inotify), the far end hangs up (EIO) or
-// a signal comes (EINTR). A slave whose far end has hung up fails them with EIO, as the kernel
-// does. Without ZELTO_CTS_FILE every request goes to the kernel unchanged, and so does
-// every other descriptor and request.
+// a signal comes (EINTR) or the thread is cancelled. A slave whose far end has hung up fails them
+// with EIO, as the kernel does. Without ZELTO_CTS_FILE every request goes to the kernel unchanged,
+// and so does every other descriptor and request.
 //
 // Built without sanitizers. In a sanitized process the sanitizer runtime has to come first:
 // LD_PRELOAD="<libasan.so>:libzeltomodemlines.so".
@@ -106,6 +106,8 @@ int emulate(unsigned long request, int* arg, dev_t device, const char* ctsFile) 
 struct Watcher {
     int fd = -1;
     ~Watcher() {
+        // A cancellation point in a destructor at thread exit would end the process.
+        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
         if (fd >= 0)
             close(fd);
     }
@@ -118,9 +120,21 @@ void drain(int fd) {
     }
 }
 
+// A thread may be cancelled while it sleeps in the wait, as in the kernel's, but not while it holds
+// a descriptor of its own. (Cancellation states are changed in plain functions: a pending
+// cancellation acts at once, and it must not start in a destructor.)
+int pollCancellable(pollfd* fds, nfds_t n, int state) {
+    pthread_setcancelstate(state, nullptr);
+    const int ready = poll(fds, n, -1);
+    const int error = errno;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
+    errno = error;
+    return ready;
+}
+
 // TIOCMIWAIT for clear-to-send: the simulator replaces the file by a rename, which the directory
 // tells; sleeping in poll() keeps the emulation's own cost out of a waiting process.
-int awaitChange(int fd, const char* ctsFile) {
+int awaitChangeUncancelled(int fd, const char* ctsFile, int state) {
     char dir[4096];
     const char* slash = strrchr(ctsFile, '/');
     const size_t length = slash == nullptr ? 0 : static_cast<size_t>(slash - ctsFile);
@@ -151,7 +165,7 @@ int awaitChange(int fd, const char* ctsFile) {
     const bool before = ctsAsserted(ctsFile);
     for (;;) {
         pollfd p[2] = {{inotify, POLLIN, 0}, {fd, 0, 0}};
-        if (poll(p, 2, -1) < 0)
+        if (pollCancellable(p, 2, state) < 0)
             return -1;
         if (p[1].revents & POLLNVAL) {
             errno = EBADF;
@@ -167,9 +181,23 @@ int awaitChange(int fd, const char* ctsFile) {
     }
 }
 
+int awaitChange(int fd, const char* ctsFile) {
+    int state = PTHREAD_CANCEL_ENABLE;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
+    const int result = awaitChangeUncancelled(fd, ctsFile, state);
+    const int error = errno;
+    pthread_setcancelstate(state, nullptr);
+    errno = error;
+    return result;
+}
+
 } // namespace
 
-extern "C" int ioctl(int fd, unsigned long request, ...) __THROW {
+// Not declared noexcept as <sys/ioctl.h> has it: a thread cancelled while it sleeps in the wait is
+// unwound through this frame, and unwinding a noexcept frame ends the process.
+extern "C" int emulatedIoctl(int fd, unsigned long request, ...) __asm__("ioctl");
+
+int emulatedIoctl(int fd, unsigned long request, ...) {
     va_list args;
     va_start(args, request);
     void* arg = va_arg(args, void*);

@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <dirent.h>
 #include <functional>
+#include <optional>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -417,21 +419,61 @@ bool settlesTo(const char* directory, int count) {
     return entriesIn(directory) == count;
 }
 
-TEST(PosixSerialModemLines, ClosingDuringAWaitLeavesNoThreadOrDescriptor) {
+void doNothing(int) {}
+
+// Gives every real-time signal one disposition for the life of the object.
+class RealTimeSignals {
+  public:
+    RealTimeSignals(void (*handler)(int), int flags) {
+        struct sigaction action {};
+        action.sa_handler = handler;
+        action.sa_flags = flags;
+        sigemptyset(&action.sa_mask);
+        for (int s = SIGRTMIN; s <= SIGRTMAX; ++s)
+            ::sigaction(s, &action, &m_old[s - SIGRTMIN]);
+    }
+    ~RealTimeSignals() {
+        for (int s = SIGRTMIN; s <= SIGRTMAX; ++s)
+            ::sigaction(s, &m_old[s - SIGRTMIN], nullptr);
+    }
+
+  private:
+    struct sigaction m_old[64]{};
+};
+
+// Closing ends the waiter thread whatever the program did with its signals after the thread
+// started: it returns at once, the process lives, and the port and its lock are free.
+TEST(PosixSerialModemLines, ClosingDuringAWaitIsBoundedWhateverTheSignals) {
+    const struct {
+        const char* what;
+        void (*handler)(int);
+        int flags;
+    } cases[] = {
+        {"signals untouched", nullptr, 0},
+        {"ignored", SIG_IGN, 0},
+        {"default", SIG_DFL, 0},
+        {"handler with SA_RESTART", doNothing, SA_RESTART},
+    };
     CtsFile cts;
     cts.set(false);
     EmulatedModemLines lines(cts.path());
     OpenPort p;
     const int threads = entriesIn("/proc/self/task");
     const int fds = entriesIn("/proc/self/fd");
-    for (int round = 0; round < 3; ++round) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         if (!p.port.portOpen())
             p.port.setPortOpen(true);
-        EXPECT_FALSE(p.port.ctsHolding(20ms));
+        EXPECT_FALSE(p.port.ctsHolding(20ms)); // the waiter thread is running now
+        std::optional<RealTimeSignals> signals;
+        if (c.handler != nullptr)
+            signals.emplace(c.handler, c.flags);
         const auto start = Clock::now();
         p.port.setPortOpen(false);
         EXPECT_LT(Clock::now() - start, 500ms) << "closing hangs";
         EXPECT_TRUE(settlesTo("/proc/self/task", threads)) << "a waiter thread was left";
+        PosixSerial other(p.pty.path());
+        EXPECT_EQ(errorOf([&] { other.setPortOpen(true); }), 0) << "the port stayed locked";
     }
     p.port.setPortOpen(true);
     EXPECT_TRUE(settlesTo("/proc/self/fd", fds)) << "a descriptor was left";
