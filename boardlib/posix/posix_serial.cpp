@@ -148,7 +148,6 @@ void PosixSerial::openPort() {
     m_fd = fd;
     m_received.clear();
     m_ctsSampled = false;
-    m_noModemLines = false;
     try {
         applyLine();
         applyModemLines();
@@ -223,17 +222,14 @@ void PosixSerial::applyModemLines() {
 }
 
 bool PosixSerial::readCts(Millis maxWait) {
-    if (m_noModemLines)
-        return true;
     const auto deadline = Clock::now() + maxWait;
     for (;;) {
         int status = 0;
         if (::ioctl(m_fd, TIOCMGET, &status) != 0) {
-            // A terminal without modem lines does not grow them while it is open.
-            if (noModemLines(errno)) {
-                m_noModemLines = true;
+            // Asked each time: a terminal without modem lines answers with one of these until it
+            // is hung up, and then with an error that tells the device is gone.
+            if (noModemLines(errno))
                 return true;
-            }
             failIo(errno);
         }
         if (status & TIOCM_CTS)

@@ -69,8 +69,6 @@ class PosixSerial : public SerialBase {
     std::unique_ptr<CtsWaiter> m_ctsWaiter;
     // The driver has no modem-status wait (or it failed): the line is sampled until closing.
     bool m_ctsSampled = false;
-    // The terminal has no modem lines: clear-to-send counts as asserted until closing.
-    bool m_noModemLines = false;
 };
 
 } // namespace zelto

@@ -69,7 +69,6 @@ void Win32Serial::openPort() {
         SetupComm(m_handle, 4096, 4096);
         applyLine();
         m_readTimeout = MAXDWORD - 1;
-        m_noModemLines = false;
         setReadTimeout(0);
         PurgeComm(m_handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
     } catch (...) {
@@ -134,18 +133,14 @@ void Win32Serial::setReadTimeout(DWORD ms) {
 }
 
 bool Win32Serial::readCts(Millis maxWait) {
-    if (m_noModemLines)
-        return true;
     const auto deadline = Clock::now() + maxWait;
     for (;;) {
         DWORD status = 0;
         if (!GetCommModemStatus(m_handle, &status)) {
             // A port without modem lines (a pseudo-terminal, some virtual ports) counts as
-            // asserted, and stays without them while it is open.
-            if (GetLastError() == ERROR_NOT_SUPPORTED || GetLastError() == ERROR_INVALID_FUNCTION) {
-                m_noModemLines = true;
+            // asserted. Asked each time, so that a device gone since is told.
+            if (GetLastError() == ERROR_NOT_SUPPORTED || GetLastError() == ERROR_INVALID_FUNCTION)
                 return true;
-            }
             raiseLastError(false);
         }
         if (status & MS_CTS_ON)

@@ -37,7 +37,6 @@ class Win32Serial final : public SerialBase {
     HANDLE m_handle = INVALID_HANDLE_VALUE;
 
     DWORD m_readTimeout = MAXDWORD - 1; // what the port is set to; MAXDWORD - 1 = not yet set
-    bool m_noModemLines = false;        // the driver said so: the line counts as asserted
 };
 
 // The component's error number for a Win32 error code met while opening (opening true) or using the
