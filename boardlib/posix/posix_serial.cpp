@@ -95,7 +95,13 @@ std::string PosixSerial::devicePath() const {
 }
 
 void PosixSerial::fail(int32_t number, int error) const {
-    std::string text = errorDescription(number) + ": " + devicePath();
+    // A path can be as long as the system allows; the text keeps its two ends.
+    constexpr size_t kLongest = 80;
+    std::string path = devicePath();
+    if (path.size() > kLongest)
+        path =
+            path.substr(0, kLongest / 2 - 2) + "..." + path.substr(path.size() - kLongest / 2 + 1);
+    std::string text = errorDescription(number) + ": " + path;
     if (error != 0)
         text += " (errno " + std::to_string(error) + ")";
     throw AutomationError(number, text);
@@ -119,6 +125,9 @@ void PosixSerial::openPort() {
         case ENODEV:
         case ENXIO:
         case ENOTDIR:
+        case EISDIR:
+        case ENAMETOOLONG:
+        case ELOOP:
         case EIO: // a device node without hardware behind it
             fail(err::NoSuchPort, error);
         case EBUSY:
@@ -144,6 +153,14 @@ void PosixSerial::openPort() {
         ::close(fd);
         fail(error == ENOTTY ? err::NoSuchPort : err::PortIoError, error);
     }
+#ifdef TIOCGPTN
+    // The multiplexer hands out a new pseudo-terminal master, never a port.
+    unsigned int ptyNumber = 0;
+    if (::ioctl(fd, TIOCGPTN, &ptyNumber) == 0) {
+        ::close(fd);
+        fail(err::NoSuchPort, 0);
+    }
+#endif
     ::ioctl(fd, TIOCEXCL);
     m_fd = fd;
     m_received.clear();

@@ -76,10 +76,20 @@ TEST(PosixSerialErrors, OpeningFailsWithTheCause) {
     } cases[] = {
         {"missing device", "/nonexistent/ttyX", err::NoSuchPort},
         {"not a terminal", "/dev/null", err::NoSuchPort},
+        {"a directory", "/tmp", err::NoSuchPort},
+        {"a path too long", "/dev/" + std::string(5000, 'x'), err::NoSuchPort},
+        {"a name too long", "/dev/" + std::string(300, 'x'), err::NoSuchPort},
+        {"the pseudo-terminal multiplexer", "/dev/ptmx", err::NoSuchPort},
     };
     for (const auto& c : cases) {
         PosixSerial port(c.path);
-        EXPECT_EQ(errorOf([&] { port.setPortOpen(true); }), c.number) << c.what;
+        try {
+            port.setPortOpen(true);
+            ADD_FAILURE() << c.what << " opened";
+        } catch (const AutomationError& e) {
+            EXPECT_EQ(e.number(), c.number) << c.what;
+            EXPECT_LE(std::string(e.what()).size(), 160u) << c.what << ": the text is too long";
+        }
         EXPECT_FALSE(port.portOpen()) << c.what;
     }
 }
