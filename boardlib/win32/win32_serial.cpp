@@ -36,6 +36,8 @@ int32_t serialErrorNumber(DWORD code, bool opening) {
     case ERROR_BUSY:
         // A COM port that exists but refuses to open is nearly always held by another program.
         return opening ? err::PortInUse : err::DeviceGone;
+    case ERROR_INVALID_FUNCTION: // opened, but not a serial device
+        return opening ? err::NoSuchPort : err::PortIoError;
     case ERROR_PRIVILEGE_NOT_HELD:
         return err::PermissionDenied;
     case ERROR_DEVICE_NOT_CONNECTED:
@@ -65,6 +67,15 @@ void Win32Serial::openPort() {
                            nullptr);
     if (m_handle == INVALID_HANDLE_VALUE)
         raiseLastError(true);
+    // Wine opens a port mapped to a path that does not exist, and only the first serial request
+    // tells that there is no port behind it.
+    DCB probe{};
+    probe.DCBlength = sizeof probe;
+    if (!GetCommState(m_handle, &probe)) {
+        const DWORD code = GetLastError();
+        CloseHandle(std::exchange(m_handle, INVALID_HANDLE_VALUE));
+        raise(serialErrorNumber(code, true));
+    }
     try {
         SetupComm(m_handle, 4096, 4096);
         applyLine();
