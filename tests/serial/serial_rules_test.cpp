@@ -1,6 +1,7 @@
 // The line rules that every serial component shares, one table run against each component of the
 // platform: the same value fails with the same number everywhere and leaves the set-up as it was.
 
+#include "../core/board_fixture.h"
 #include "errors.h"
 #include "serial_base.h"
 #include "sim_serial.h"
@@ -21,6 +22,8 @@
 
 namespace zelto {
 namespace {
+
+using test::errorOf;
 
 // A component under test, closed, on a port it can open where the platform offers one here.
 class Subject {
@@ -74,15 +77,6 @@ struct Rule {
     std::function<void(SerialBase&)> action;
     int32_t error; // 0: accepted
 };
-
-int32_t errorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const AutomationError& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 std::vector<Rule> rules() {
     std::vector<Rule> rows = {
