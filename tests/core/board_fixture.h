@@ -4,11 +4,11 @@
 #include "errors.h"
 #include "member_table.h"
 #include "sim_serial.h"
+#include "test_support.h"
 #include "zeltodll.h"
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <functional>
 #include <memory>
 #include <string>
@@ -37,24 +37,6 @@ namespace test {
 // Short limits keep the tests of silent boards and low lines fast.
 inline Limits fastLimits() {
     return Limits{Millis{300}, Millis{30}, Millis{60}};
-}
-
-// The error number that f raises, or 0.
-inline int errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const AutomationError& e) {
-        return e.number();
-    }
-    return 0;
-}
-
-// A test name made of the parameter's name.
-template <typename P> std::string nameOf(const ::testing::TestParamInfo<P>& info) {
-    std::string name;
-    for (const char* p = info.param.name; *p; ++p)
-        name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-    return name;
 }
 
 // Writes as upper-case hex, one string per write: {"09 80 96", "5B"}.

@@ -1,5 +1,8 @@
+#include "board_model.h"
 #include "encoding.h"
 #include "errors.h"
+
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -11,24 +14,8 @@ using namespace zelto;
 
 namespace {
 
-std::string hex(const Bytes& bytes) {
-    std::string out;
-    char buf[4];
-    for (unsigned char b : bytes) {
-        snprintf(buf, sizeof buf, "%s%02X", out.empty() ? "" : " ", b);
-        out += buf;
-    }
-    return out;
-}
-
-int errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const AutomationError& e) {
-        return e.number();
-    }
-    return 0;
-}
+using sim::hex;
+using zelto::test::errorOf;
 
 TEST(EncodingTest, CommandBytesMaskTheirFields) {
     struct Case {

@@ -1,6 +1,8 @@
 #include "errors.h"
 #include "variant.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -10,15 +12,7 @@ using zelto::Variant;
 
 namespace {
 
-// The error number a conversion raises, or 0 when it succeeds.
-int errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const AutomationError& e) {
-        return e.number();
-    }
-    return 0;
-}
+using zelto::test::errorOf;
 
 struct WholeCase {
     Variant value;

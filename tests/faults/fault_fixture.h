@@ -1,12 +1,16 @@
 #pragma once
 
 #include "../core/board_fixture.h"
+#include "wire_table.h"
+
+#include <algorithm>
 
 namespace zelto::faults {
 
 using K = MemberKind;
 using test::errorOf;
-using test::nameOf;
+using test::rowName;
+using test::WireRow;
 using namespace std::chrono_literals;
 
 // A component that passes every operation to another one and fails the ones it is told to, the
@@ -63,49 +67,21 @@ class FaultySerial : public SerialComponent {
     int m_written = 0;
 };
 
-// One call of a member through its dispatch identifier.
-struct Call {
-    const char* name;
-    int32_t dispid;
-    K kind;
-    std::vector<Variant> args;
-    int writes;         // how many writes it makes when all goes well
-    Variant failedRead; // its result when every read fails; Empty for members that read nothing
-};
-
-inline void PrintTo(const Call& c, std::ostream* os) {
-    *os << c.name;
-}
-
-// Every member that talks to the board, with ordinary arguments.
-inline const std::vector<Call>& sendingMembers() {
-    static const std::vector<Call> calls = {
-        {"ok", 0x60030012, K::Method, {}, 1, Variant(false)},
-        {"resetall", 0x6003001F, K::Method, {}, 1, Variant()},
-        {"tris get", 0x68030007, K::PropertyGet, {}, 1, Variant(int16_t{0})},
-        {"tris let", 0x68030007, K::PropertyLet, {5}, 1, Variant()},
-        {"pins get", 0x68030006, K::PropertyGet, {}, 1, Variant(0)},
-        {"pins let", 0x68030006, K::PropertyLet, {5}, 1, Variant()},
-        {"eeprom get", 0x68030005, K::PropertyGet, {300}, 2, Variant(0)},
-        {"eeprom let", 0x68030005, K::PropertyLet, {300, 90}, 2, Variant()},
-        {"led let", 0x68030004, K::PropertyLet, {true}, 1, Variant()},
-        {"a2d", 0x60030013, K::Method, {2}, 1, Variant(0)},
-        {"toggle", 0x60030014, K::Method, {2}, 1, Variant()},
-        {"high", 0x60030015, K::Method, {2}, 1, Variant()},
-        {"low", 0x60030016, K::Method, {2}, 1, Variant()},
-        {"inp", 0x60030017, K::Method, {2}, 1, Variant(1)},
-        {"count", 0x60030018, K::Method, {2, 100}, 2, Variant(0)},
-        {"pulseout", 0x60030019, K::Method, {2, 100}, 2, Variant()},
-        {"pulsein", 0x6003001A, K::Method, {2, 1}, 1, Variant(0)},
-        {"pwm", 0x6003001B, K::Method, {2, 100, 1000}, 2, Variant()},
-        {"freq", 0x6003001C, K::Method, {2, 1000, 250}, 2, Variant()},
-        {"rctime", 0x6003001D, K::Method, {2, 1}, 2, Variant(0)},
-        {"counter get", 0x68030002, K::PropertyGet, {}, 1, Variant(0)},
-        {"setcounter", 0x6003001E, K::Method, {4, true}, 1, Variant()},
-        {"repeat", 0x60030020, K::Method, {10}, 2, Variant()},
-        {"a2dconf", 0x60030023, K::Method, {true, false, 3}, 1, Variant()},
-    };
-    return calls;
+// One call of every member and kind that talks to the board: its first row in the wire table
+// that goes through.
+inline const std::vector<test::WireRow>& sendingMembers() {
+    static const std::vector<test::WireRow> rows = [] {
+        std::vector<test::WireRow> out;
+        for (const test::WireRow& r : test::wireTable()) {
+            const bool seen = std::any_of(out.begin(), out.end(), [&](const test::WireRow& o) {
+                return o.dispid == r.dispid && o.kind == r.kind;
+            });
+            if (!seen && !r.writes.empty() && r.error == 0 && r.modelled)
+                out.push_back(r);
+        }
+        return out;
+    }();
+    return rows;
 }
 
 // Limits short enough that every wait in these tests ends quickly.
@@ -127,7 +103,7 @@ struct SimBoard {
         board->portopen(true);
         serial->clearWrites();
     }
-    Variant call(const Call& c) { return invoke(*board, c.dispid, c.kind, c.args); }
+    Variant call(const WireRow& r) { return invoke(*board, r.dispid, r.kind, r.args); }
     bool linkFree() const { return !PrimitiveAccess::busy(*board); }
     std::string written() const { return sim::hex(serial->written()); }
 

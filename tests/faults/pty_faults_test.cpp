@@ -143,8 +143,8 @@ TEST(PtyFaults, BoardAnsweringGarbage) {
     const auto& calls = sendingMembers();
     const auto slowest = 2 * limits.measurement + 500ms;
     for (int i = 0; i < 150; ++i) {
-        const Call& c = calls[pick() % calls.size()];
-        SCOPED_TRACE(c.name);
+        const WireRow& c = calls[pick() % calls.size()];
+        SCOPED_TRACE(::testing::PrintToString(c));
         const auto start = Clock::now();
         EXPECT_EQ(errorOf([&] { invoke(board, c.dispid, c.kind, c.args); }), 0);
         EXPECT_LT(Clock::now() - start, slowest);

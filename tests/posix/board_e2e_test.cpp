@@ -5,6 +5,8 @@
 #include "posix_serial.h"
 #include "pty_pair.h"
 #include "sim_process.h"
+#include "test_support.h"
+#include "wire_table.h"
 #include "zeltodll.h"
 
 #include <gtest/gtest.h>
@@ -18,18 +20,10 @@ namespace {
 using test::Clock;
 using test::CtsFile;
 using test::EmulatedModemLines;
+using test::errorOf;
 using test::SimProcess;
 using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
-
-int32_t errorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const AutomationError& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 std::unique_ptr<ZeltoDLL> boardOn(const std::string& device, Limits limits = {},
                                   MessagePump* pump = nullptr) {
@@ -41,15 +35,6 @@ Lines openBoard(ZeltoDLL& board, SimProcess& sim) {
     board.portopen(true);
     return sim.nextBytes(4);
 }
-
-class FunctionPump : public MessagePump {
-  public:
-    explicit FunctionPump(std::function<void()> f) : m_f(std::move(f)) {}
-    void pumpOnce() override { m_f(); }
-
-  private:
-    std::function<void()> m_f;
-};
 
 TEST(BoardOverPty, OpeningHandshakeResendsTheCachedRegisters) {
     SimProcess sim;
@@ -84,57 +69,40 @@ TEST(BoardOverPty, HandshakeSkipsStrayBytesForAtMostTenReads) {
     }
 }
 
-TEST(BoardOverPty, EachCommandGroupGetsItsReply) {
+// The wire table against the simulator program, which logs whole commands rather than writes:
+// the byte streams are compared, and the replies it logged.
+class WireOverPty : public ::testing::TestWithParam<test::WireRow> {};
+
+TEST_P(WireOverPty, TheBoardDecodesTheBytesAndAnswers) {
+    const test::WireRow& r = GetParam();
     SimProcess sim;
+    for (const std::string& line : test::standardBoard())
+        sim.control(line);
     auto board = boardOn(sim.device());
     openBoard(*board, sim);
-    board->tris(255); // every pin an input, so that inp reads the level applied from outside
-    ASSERT_EQ(sim.nextBytes(1), Lines{"03 FF"});
-
-    const struct {
-        const char* what;
-        const char* setUp; // control command giving the board its answer
-        std::function<int32_t()> member;
-        int32_t result;
-        Lines bytes; // what the board decoded, in order
-        const char* reply;
-    } cases[] = {
-        {"a2d", "analog 0 1023", [&] { return board->a2d(0); }, 1023, {"30"}, "03 FF"},
-        {"inp high", "input 3 1", [&] { return board->inp(3); }, 1, {"27"}, "31"},
-        {"inp low", "input 3 0", [&] { return board->inp(3); }, 0, {"27"}, "30"},
-        {"eeprom get",
-         "state",
-         [&] {
-             board->eeprom(300, 77);
-             return board->eeprom(300);
-         },
-         77,
-         {"09 80 96", "51 A6", "09 80 96", "52"},
-         "4D"},
-        {"count",
-         "count 4660",
-         [&] { return board->count(2, 100); },
-         4660,
-         {"08 80 B2", "44"},
-         "12 34"},
-        {"counter", "counter 513", [&] { return board->counter(); }, 513, {"5A"}, "02 01"},
-        {"ok", "state", [&] { return board->ok() ? 1 : 0; }, 1, {"01"}, "33"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        sim.control(c.setUp);
-        EXPECT_EQ(c.member(), c.result);
-        EXPECT_FALSE(board->errflag());
-        std::vector<test::LoggedCommand> logged;
-        for (size_t i = 0; i < c.bytes.size(); ++i)
-            if (auto l = sim.nextCommand())
-                logged.push_back(*l);
-        ASSERT_EQ(logged.size(), c.bytes.size());
-        for (size_t i = 0; i < logged.size(); ++i)
-            EXPECT_EQ(logged[i].bytes, c.bytes[i]);
-        EXPECT_EQ(logged.back().reply, c.reply);
+    Variant result;
+    EXPECT_EQ(errorOf([&] { result = invoke(*board, r.dispid, r.kind, r.args); }), r.error);
+    if (r.error == 0) {
+        EXPECT_EQ(result, r.result);
     }
+    const std::string sent = test::joined(r.writes);
+    std::vector<std::string> bytes, replies;
+    while (test::joined(bytes).size() < sent.size()) {
+        const auto c = sim.nextCommand();
+        if (!c)
+            break;
+        bytes.push_back(c->bytes);
+        if (!c->reply.empty())
+            replies.push_back(c->reply);
+    }
+    EXPECT_EQ(test::joined(bytes), sent);
+    EXPECT_EQ(test::joined(replies), r.reply);
+    EXPECT_TRUE(sim.quiet(5ms)) << "more was sent";
+    EXPECT_TRUE(board->ready());
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, WireOverPty, ::testing::ValuesIn(test::modelledRows()),
+                         test::rowName);
 
 TEST(BoardOverPty, EveryByteValueCrossesUnchanged) {
     // Writing value v sends every data byte value 0x80..0xFF over the whole set; reading it back
@@ -159,21 +127,19 @@ TEST(BoardOverPty, MemberWaitsForClearToSendThenWritesExactlyItsBytes) {
     SimProcess sim({"--cts-file", cts.path()});
     bool raised = false;
     Lines decodedWhileLow;
-    FunctionPump pump([&] {
-        if (raised)
-            return;
-        // The member is waiting: the board must not have received anything yet.
-        decodedWhileLow.clear();
-        while (auto c = sim.nextCommand(5ms))
-            decodedWhileLow.push_back(c->bytes);
-        sim.send("cts high");
-        raised = true;
-    });
+    test::OncePump pump;
     auto board = boardOn(sim.device(), {}, &pump);
     openBoard(*board, sim);
     EXPECT_TRUE(board->ready());
 
     sim.control("cts low");
+    pump.once = [&] {
+        // The member is waiting: the board must not have received anything yet.
+        while (auto c = sim.nextCommand(5ms))
+            decodedWhileLow.push_back(c->bytes);
+        sim.send("cts high");
+        raised = true;
+    };
     EXPECT_FALSE(board->ready());
     const auto start = Clock::now();
     board->resetall();

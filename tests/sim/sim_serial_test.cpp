@@ -1,6 +1,8 @@
 #include "errors.h"
 #include "sim_serial.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,14 +17,7 @@ namespace err = zelto::err;
 
 namespace {
 
-template <typename F> int32_t errorOf(F&& f) {
-    try {
-        f();
-    } catch (const zelto::AutomationError& e) {
-        return e.number();
-    }
-    return 0;
-}
+using zelto::test::errorOf;
 
 Bytes readAll(SimSerial& port) {
     Bytes all;
