@@ -36,39 +36,6 @@ Lines openBoard(ZeltoDLL& board, SimProcess& sim) {
     return sim.nextBytes(4);
 }
 
-TEST(BoardOverPty, OpeningHandshakeResendsTheCachedRegisters) {
-    SimProcess sim;
-    auto board = boardOn(sim.device());
-    EXPECT_EQ(openBoard(*board, sim), (Lines{"00", "01", "04 80", "02 80"}));
-    EXPECT_FALSE(board->errflag());
-
-    board->pins(165);
-    board->tris(15);
-    EXPECT_EQ(sim.nextBytes(2), (Lines{"05 D2", "03 87"}));
-    board->portopen(false);
-    EXPECT_TRUE(sim.quiet(20ms)) << "closing sent something";
-    EXPECT_EQ(openBoard(*board, sim), (Lines{"00", "01", "05 D2", "03 87"}));
-    // Pins 0..3 are inputs now (tris 15) and read low; 4..7 read the latch.
-    EXPECT_EQ(board->pins(), 0xA0);
-    EXPECT_EQ(sim.nextCommand()->bytes, "57");
-}
-
-TEST(BoardOverPty, HandshakeSkipsStrayBytesForAtMostTenReads) {
-    SimProcess sim;
-    const struct {
-        int stray;
-        bool okAfter;                     // false: a stray byte was left over for the next reply
-    } cases[] = {{9, true}, {12, false}}; // the ordinary opening is the test above
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.stray);
-        sim.control("stray " + std::to_string(c.stray));
-        auto board = boardOn(sim.device());
-        EXPECT_EQ(openBoard(*board, sim), (Lines{"00", "01", "04 80", "02 80"}));
-        EXPECT_EQ(board->ok(), c.okAfter);
-        EXPECT_EQ(sim.nextBytes(1), Lines{"01"});
-    }
-}
-
 // The wire table against the simulator program, which logs whole commands rather than writes:
 // the byte streams are compared, and the replies it logged.
 class WireOverPty : public ::testing::TestWithParam<test::WireRow> {};
@@ -79,7 +46,7 @@ TEST_P(WireOverPty, TheBoardDecodesTheBytesAndAnswers) {
     for (const std::string& line : test::standardBoard())
         sim.control(line);
     auto board = boardOn(sim.device());
-    openBoard(*board, sim);
+    ASSERT_EQ(openBoard(*board, sim), (Lines{"00", "01", "04 80", "02 80"}));
     Variant result;
     EXPECT_EQ(errorOf([&] { result = invoke(*board, r.dispid, r.kind, r.args); }), r.error);
     if (r.error == 0) {
