@@ -36,7 +36,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, Wire, ::testing::ValuesIn(wireTable()), rowName);
 
 TEST_F(BoardTest, ClosedPortFailsEveryCommandWith68AndWritesNothing) {
     for (const WireRow& r : wireTable()) {
-        if (r.writes.empty() || r.error != 0)
+        // The registers work on their cache while the port is closed.
+        if (r.writes.empty() || r.error != 0 || r.dispid == d::tris || r.dispid == d::pins)
             continue;
         SCOPED_TRACE(::testing::PrintToString(r));
         // Reading the memory hands its address to the component before the port check.
@@ -45,7 +46,7 @@ TEST_F(BoardTest, ClosedPortFailsEveryCommandWith68AndWritesNothing) {
                   loadsFirst ? err::PortNotOpen : 68);
     }
     EXPECT_TRUE(serial->writes().empty());
-    EXPECT_TRUE(board->ready());
+    EXPECT_FALSE(PrimitiveAccess::busy(*board));
 }
 
 TEST_F(BoardTest, MeasurementsMayTakeLongerThanOrdinaryReplies) {

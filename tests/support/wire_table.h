@@ -14,6 +14,23 @@
 #include <string>
 #include <vector>
 
+namespace zelto {
+
+inline void PrintTo(const Variant& a, std::ostream* os) {
+    if (a.type() == Variant::Type::String)
+        *os << '"' << a.text() << '"';
+    else if (a.type() == Variant::Type::Double)
+        *os << a.real();
+    else if (a.isEmpty() || a.isNull())
+        *os << (a.isNull() ? "Null" : "Empty");
+    else if (a.type() == Variant::Type::Boolean)
+        *os << (a.integral() ? "True" : "False");
+    else
+        *os << a.integral() << (a.type() == Variant::Type::Integer ? "%" : "");
+}
+
+} // namespace zelto
+
 namespace zelto::test {
 
 struct WireRow {
@@ -43,16 +60,8 @@ inline void PrintTo(const WireRow& r, std::ostream* os) {
     const Member* m = findMember(r.dispid, r.kind);
     *os << (m ? m->name : "?") << (r.kind == MemberKind::PropertyLet ? " let" : "") << "(";
     for (size_t i = 0; i < r.args.size(); ++i) {
-        const Variant& a = r.args[i];
         *os << (i ? ", " : "");
-        if (a.type() == Variant::Type::String)
-            *os << '"' << a.text() << '"';
-        else if (a.type() == Variant::Type::Double)
-            *os << a.real();
-        else if (a.isEmpty() || a.isNull())
-            *os << (a.isNull() ? "Null" : "Empty");
-        else
-            *os << a.integral();
+        PrintTo(r.args[i], os);
     }
     *os << ")";
 }
@@ -78,7 +87,6 @@ inline const std::vector<WireRow>& wireTable() {
         {d::ok, M, {}, {"01"}, "00", false, 0, false},
         {d::ok, M, {}, {"01"}, "34", false, 0, false},
         {d::ok, M, {}, {"01"}, "", false, 0, false},
-        {d::resetall, M, {}, {"5C"}, "", none},
         {d::readbyte, M, {}, {}, "", 0},
         {d::readbyte, M, {}, {}, "C8", 200, 0, false},
         {d::readword, M, {}, {}, "12 34", 4660, 0, false},
@@ -226,6 +234,8 @@ inline const std::vector<WireRow>& wireTable() {
         {d::freq, M, {0, -33024, 0}, {}, "", none, 5},
         {d::freq, M, {0, 1, 65536}, {}, "", none, 5},
         {d::freq, M, {0, 1, -66048}, {}, "", none, 5},
+        // Last: it clears the board's counter and registers.
+        {d::resetall, M, {}, {"5C"}, "", none},
     };
     return rows;
 }

@@ -48,31 +48,22 @@ Step fails(const char* what, DISPID id, WORD flags, std::vector<VARIANT> args, l
 TEST(LateBoundClient, OneMemberOfEachOutcomeWithThePortClosed) {
     auto object = create();
     ASSERT_TRUE(object);
-    // The port is closed. One row per outcome: each member's bytes and each error's text are
-    // checked over the simulator and in-process; here the registered server's results and numbers.
+    // The port is closed. What the script host sees of the cache and of a closed port is
+    // closed_port.vbs's; here the component's own numbers and errflag, as a C++ client sees them.
     const std::vector<Step> steps = {
-        ok("CommPort default", d::CommPort, G, {}, VT_I2, 1),
-        ok("CommPort = 3", d::CommPort, P, {vI2(3)}),
+        ok("CommPort = 3", d::CommPort, P, {v(int16_t{3})}),
         ok("CommPort reads 3", d::CommPort, G, {}, VT_I2, 3),
-        fails("CommPort = 0", d::CommPort, P, {vI2(0)}, 8107),
-        ok("tris is Empty", d::tris, G, {}, VT_EMPTY),
-        ok("tris = 15", d::tris, P, {vI4(15)}),
-        ok("tris reads 15 as given", d::tris, G, {}, VT_I4, 15),
-        ok("pins = 165", d::pins, P, {vI4(165)}),
-        ok("pins reads 165", d::pins, G, {}, VT_I4, 165),
-        fails("eeprom(5) hands its operand to the closed port", d::eeprom, G, {vI4(5)}, 8104),
-        fails("high", d::high, M, {vI4(1)}, 68),
-        fails("led read", d::led, G, {}, 393),
-        fails("counter set", d::counter, P, {vI4(1)}, 387),
+        fails("CommPort = 0", d::CommPort, P, {v(int16_t{0})}, 8107),
+        fails("eeprom(5) hands its operand to the closed port", d::eeprom, G, {v(5)}, 8104),
         fails("ready asks the closed port for clear-to-send", d::ready, G, {}, 8104),
         ok("errflag is False", d::errflag, G, {}, VT_BOOL, VARIANT_FALSE),
-        ok("errflag = True", d::errflag, P, {vBool(true)}),
+        ok("errflag = True", d::errflag, P, {v(true)}),
         ok("errflag reads True", d::errflag, G, {}, VT_BOOL, VARIANT_TRUE),
-        ok("errflag = False", d::errflag, P, {vBool(false)}),
+        ok("errflag = False", d::errflag, P, {v(false)}),
         ok("readbyte fails softly", d::readbyte, M, {}, VT_I4, 0),
         ok("errflag tells", d::errflag, G, {}, VT_BOOL, VARIANT_TRUE),
-        ok("CommPort = 200", d::CommPort, P, {vI2(200)}),
-        fails("portopen on a port that does not exist", d::portopen, P, {vBool(true)}, 8101),
+        ok("CommPort = 200", d::CommPort, P, {v(int16_t{200})}),
+        fails("portopen on a port that does not exist", d::portopen, P, {v(true)}, 8101),
         ok("portopen stays False", d::portopen, G, {}, VT_BOOL, VARIANT_FALSE),
     };
     for (const Step& step : steps) {

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # faults.sh BUILD_DIR ZELTO_SIM PRELOAD_LIB|none PROGRAM [ARGS...]
-# As e2e.sh, with the simulator under the program's control. The program appends lines to the file
+# Serves a simulated board on COM1 of the build tree's Wine prefix for the length of one program:
+# zelto-sim makes BUILD_DIR/wine-ports/com1 a link to its pseudo-terminal and signals clear-to-send
+# through a file; PRELOAD_LIB (the modem-line emulation) is preloaded into the program when given.
+# The simulator is under the program's control: the program appends lines to the file
 # ZELTO_SIM_CONTROL: "kill" ends the simulator with SIGKILL (the device vanishes), "start" serves a
 # new one on COM1, any other line goes to the simulator's standard input and counts as done when
 # the simulator has answered it. ZELTO_SIM_ACK holds the number of the last line done.

@@ -1,4 +1,4 @@
-# Sourced by e2e.sh and faults.sh. run_program LOG PRELOAD_LIB|none PROGRAM [ARGS...] runs the test
+# Sourced by faults.sh. run_program LOG PRELOAD_LIB|none PROGRAM [ARGS...] runs the test
 # program, with the modem-line emulation preloaded when given, and shows the end of the simulator's
 # log when it fails; returns the program's status.
 run_program() {

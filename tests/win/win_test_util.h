@@ -3,6 +3,8 @@
 // Helpers shared by the Windows tests.
 
 #include "holders.h"
+#include "sim_log.h"
+#include "variant_convert.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -155,40 +157,6 @@ template <typename Fn> Fn exported(HMODULE module, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
-inline VARIANT vI4(LONG v) {
-    VARIANT x;
-    VariantInit(&x);
-    V_VT(&x) = VT_I4;
-    V_I4(&x) = v;
-    return x;
-}
-inline VARIANT vI2(SHORT v) {
-    VARIANT x;
-    VariantInit(&x);
-    V_VT(&x) = VT_I2;
-    V_I2(&x) = v;
-    return x;
-}
-inline VARIANT vBool(bool v) {
-    VARIANT x;
-    VariantInit(&x);
-    V_VT(&x) = VT_BOOL;
-    V_BOOL(&x) = v ? VARIANT_TRUE : VARIANT_FALSE;
-    return x;
-}
-inline VARIANT vR8(double v) {
-    VARIANT x;
-    VariantInit(&x);
-    V_VT(&x) = VT_R8;
-    V_R8(&x) = v;
-    return x;
-}
-inline VARIANT vNull() {
-    VARIANT x;
-    VariantInit(&x);
-    V_VT(&x) = VT_NULL;
-    return x;
-}
 inline VARIANT vRef(VARIANT* inner) {
     VARIANT x;
     VariantInit(&x);
@@ -196,13 +164,45 @@ inline VARIANT vRef(VARIANT* inner) {
     V_VARIANTREF(&x) = inner;
     return x;
 }
-// A BSTR argument; the caller frees it with VariantClear (or leaks it in a short test program).
-inline VARIANT vStr(const wchar_t* s) {
+// An automation value made from a core value; a text needs VariantClear afterwards.
+inline VARIANT v(const Variant& value) {
     VARIANT x;
     VariantInit(&x);
-    V_VT(&x) = VT_BSTR;
-    V_BSTR(&x) = SysAllocString(s);
+    com::toVariant(value, &x);
     return x;
+}
+
+// --- The simulated board on COM1, served by faults.sh -------------------------------------------
+
+// Hands a line to faults.sh ("kill", "start" or a simulator control command) and waits until it
+// is done.
+inline void control(const std::string& line) {
+    static int sent = 0;
+    {
+        std::ofstream out(onDriveZ(env("ZELTO_SIM_CONTROL")), std::ios::binary | std::ios::app);
+        out << line << '\n';
+    }
+    ++sent;
+    for (int i = 0; i < 500 && std::atoi(readFile("ZELTO_SIM_ACK").c_str()) < sent; ++i)
+        Sleep(10);
+    ASSERT_GE(std::atoi(readFile("ZELTO_SIM_ACK").c_str()), sent) << "not done: " << line;
+}
+
+// Where the simulator's log ends now.
+inline size_t logMark() {
+    return readFile("ZELTO_SIM_LOG").size();
+}
+
+// The commands the simulator logged after the mark, waiting up to 2 s for at least count of them.
+inline std::vector<test::LoggedCommand> loggedSince(size_t mark, size_t count = 1) {
+    std::vector<test::LoggedCommand> got;
+    for (int i = 0; i < 200; ++i, Sleep(10)) {
+        const std::string log = readFile("ZELTO_SIM_LOG");
+        got = test::parseLog(log.size() > mark ? log.substr(mark) : "");
+        if (got.size() >= count)
+            break;
+    }
+    return got;
 }
 
 } // namespace zelto::wintest
