@@ -3,7 +3,7 @@
 namespace zelto {
 
 int32_t ZeltoDLL::a2d(int32_t pin) {
-    sendcmd(3, pin, 0, true);
+    const Claim held = sendcmd(cmd::a2d(pin));
     return replyWord(m_limits.reply);
 }
 
@@ -20,23 +20,19 @@ void ZeltoDLL::a2dconf(const bool& justify, const bool& clkx2, const int16_t& cs
     const int32_t value = doubled | config;
     if (value < 0 || value > 255)
         raise(err::Overflow);
-    sendcmddata(3, 0, 1, databyte(value), false);
+    sendcmddata(cmd::a2dconf, databyte(value));
 }
 
 void ZeltoDLL::pwm(int32_t pin, int32_t duty, int32_t fduration) {
     const Bytes data = databyte(duty);
     if (pin == -1) // the board's own PWM channel
-        sendvaluecmd(fduration, 5, 2, duty, data, false);
+        sendvaluecmd(fduration, cmd::pwmChannel(duty), data);
     else
-        sendvaluecmd(fduration, 6, pin, duty, data, false);
+        sendvaluecmd(fduration, cmd::pwm(pin, duty), data);
 }
 
 void ZeltoDLL::freq(int32_t pin, int32_t tone, int32_t duration) {
-    // Not the operand layout: bit 0 rides with the pin, the second byte carries bits 8..14.
-    Bytes tones = byteOf(0x80 + 2 * (pin & 7) + (tone & 1));
-    tones += byteOf(0x80 + tone / 256);
-    tones += byteOf(0x80 + ((tone / 2) & 127));
-    sendvaluecmd(duration, 0, 7, 0, tones, false);
+    sendvaluecmd(duration, cmd::extended, cmd::toneKind(pin, tone));
 }
 
 } // namespace zelto

@@ -43,47 +43,39 @@ void ZeltoDLL::waitForLink() {
     }
 }
 
-template <typename Writes> void ZeltoDLL::transact(bool hold, Writes&& writes) {
+ZeltoDLL::Claim ZeltoDLL::claim() {
     checkOpen();
     waitForLink();
-    m_busy = true;
-    try {
-        writes();
-    } catch (...) {
-        // A failed transaction never leaves the link claimed.
-        m_busy = false;
-        throw;
-    }
-    if (!hold)
-        m_busy = false;
+    return Claim(m_busy);
 }
 
-void ZeltoDLL::sendcmd(int32_t group, int32_t select, int32_t lowbit, bool hold) {
-    transact(hold, [&] {
-        m_comm->setOutput(Bytes(1, static_cast<char>(cmdbyte(group, select, lowbit))));
-    });
+ZeltoDLL::Claim ZeltoDLL::sendcmd(cmd::Command command) {
+    Claim link = claim();
+    putcmd(command, Bytes{});
+    return link;
 }
 
-void ZeltoDLL::sendcmddata(int32_t group, int32_t select, int32_t lowbit, const Bytes& data,
-                           bool hold) {
-    transact(hold, [&] { putcmd(group, select, lowbit, data); });
+ZeltoDLL::Claim ZeltoDLL::sendcmddata(cmd::Command command, const Bytes& data) {
+    Claim link = claim();
+    putcmd(command, data);
+    return link;
 }
 
-void ZeltoDLL::sendvaluecmd(int32_t value, int32_t group, int32_t select, int32_t lowbit,
-                            const Bytes& data, bool hold) {
-    transact(hold, [&] {
-        loadvalue(value);
-        putcmd(group, select, lowbit, data);
-    });
+ZeltoDLL::Claim ZeltoDLL::sendvaluecmd(int32_t value, cmd::Command command, const Bytes& data) {
+    Claim link = claim();
+    loadvalue(value);
+    putcmd(command, data);
+    return link;
 }
 
-void ZeltoDLL::putcmd(int32_t group, int32_t select, int32_t lowbit, const Bytes& data) {
-    m_comm->setOutput(static_cast<char>(cmdbyte(group, select, lowbit)) + data);
+void ZeltoDLL::putcmd(cmd::Command command, const Bytes& data) {
+    m_comm->setOutput(static_cast<char>(cmdbyte(command.group, command.select, command.lowbit)) +
+                      data);
 }
 
 void ZeltoDLL::loadvalue(int32_t value) {
     const Bytes word = dataword(value);
-    putcmd(0, 4 + (value & 1), (value / 256) % 2, word);
+    putcmd(cmd::operandLoad(value), word);
 }
 
 int16_t ZeltoDLL::getbyte(Millis limit) {
@@ -109,17 +101,16 @@ int16_t ZeltoDLL::getbyte(Millis limit) {
 int32_t ZeltoDLL::replyWord(Millis firstByteLimit) {
     const int32_t first = getbyte(firstByteLimit);
     const int32_t second = getbyte();
-    m_busy = false;
     return first * 256 + second;
 }
 
 bool ZeltoDLL::ok() {
-    sendcmd(0, 0, 1, false);
+    sendcmd(cmd::ok);
     return getbyte() == 51;
 }
 
 void ZeltoDLL::resetall() {
-    sendcmd(5, 6, 0, false);
+    sendcmd(cmd::resetall);
 }
 
 int32_t ZeltoDLL::readbyte() {
@@ -127,9 +118,7 @@ int32_t ZeltoDLL::readbyte() {
 }
 
 int32_t ZeltoDLL::readword() {
-    const int32_t first = getbyte();
-    const int32_t second = getbyte();
-    return first * 256 + second;
+    return replyWord(m_limits.reply);
 }
 
 } // namespace zelto

@@ -31,8 +31,8 @@ void ZeltoDLL::portopen(bool New_open) {
     if (!New_open)
         return;
 
-    sendcmd(0, 0, 0, false);
-    sendcmd(0, 0, 1, false);
+    sendcmd(cmd::attention);
+    sendcmd(cmd::ok);
     // The board answers 51; bytes before it are stale and dropped, and a missing answer is no
     // error.
     int remaining = 10;
@@ -56,7 +56,7 @@ void ZeltoDLL::ready(bool) {
 
 Variant ZeltoDLL::tris() {
     if (m_comm->portOpen()) {
-        sendcmd(5, 3, 0, false);
+        sendcmd(cmd::readTris);
         m_tris = Variant(getbyte());
     }
     return m_tris;
@@ -67,12 +67,12 @@ void ZeltoDLL::tris(const Variant& New_tris) {
     if (!m_comm->portOpen())
         return;
     const Bytes data = databyte(m_tris);
-    sendcmddata(0, 1, m_tris.toLong(), data, false);
+    sendcmddata(cmd::setTris(m_tris.toLong()), data);
 }
 
 int32_t ZeltoDLL::pins() {
     if (m_comm->portOpen()) {
-        sendcmd(5, 3, 1, false);
+        sendcmd(cmd::readPins);
         m_pins = getbyte();
     }
     return m_pins;
@@ -82,7 +82,7 @@ void ZeltoDLL::pins(int32_t New_pins) {
     m_pins = New_pins;
     if (!m_comm->portOpen())
         return;
-    sendcmddata(0, 2, m_pins, databyte(m_pins), false);
+    sendcmddata(cmd::setPins(m_pins), databyte(m_pins));
 }
 
 } // namespace zelto

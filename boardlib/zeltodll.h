@@ -1,5 +1,6 @@
 #pragma once
 
+#include "commands.h"
 #include "encoding.h"
 #include "errors.h"
 #include "serial_component.h"
@@ -7,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 namespace zelto {
 
@@ -84,22 +86,42 @@ class ZeltoDLL {
   private:
     friend struct PrimitiveAccess; // lets tests drive the primitives directly
 
-    void sendcmd(int32_t group, int32_t select, int32_t lowbit, bool hold);
-    void sendcmddata(int32_t group, int32_t select, int32_t lowbit, const Bytes& data, bool hold);
-    void sendvaluecmd(int32_t value, int32_t group, int32_t select, int32_t lowbit,
-                      const Bytes& data, bool hold);
-    void putcmd(int32_t group, int32_t select, int32_t lowbit, const Bytes& data);
+    // The link claimed by one command: claimed once the port is open and the link free, released
+    // when the claim goes out of scope, on success and on failure alike. A member that expects a
+    // reply keeps the claim until it has read it; a member that does not lets it go at once.
+    class Claim {
+      public:
+        explicit Claim(bool& busy) : m_busy(&busy) { busy = true; }
+        Claim(Claim&& other) noexcept : m_busy(std::exchange(other.m_busy, nullptr)) {}
+        Claim(const Claim&) = delete;
+        Claim& operator=(const Claim&) = delete;
+        Claim& operator=(Claim&&) = delete;
+        ~Claim() {
+            if (m_busy)
+                *m_busy = false;
+        }
+
+      private:
+        bool* m_busy;
+    };
+
+    // The send primitives: each checks the port, waits for the link, claims it and writes; the
+    // returned claim holds the link until it is dropped.
+    Claim sendcmd(cmd::Command command);
+    Claim sendcmddata(cmd::Command command, const Bytes& data);
+    Claim sendvaluecmd(int32_t value, cmd::Command command, const Bytes& data);
+    // Write without a check or a claim: the command byte and its data in one write, and the
+    // operand load of a 16-bit value.
+    void putcmd(cmd::Command command, const Bytes& data);
     void loadvalue(int32_t value);
     int16_t getbyte() { return getbyte(m_limits.reply); }
     int16_t getbyte(Millis limit);
+    // The two reply bytes of a measurement, most significant first.
+    int32_t replyWord(Millis firstByteLimit);
 
-    // The common path of the send primitives: port check, wait, claim, the writes, release.
-    template <typename Writes> void transact(bool hold, Writes&& writes);
+    Claim claim();
     void checkOpen() const;
     void waitForLink();
-    // Reads the two reply bytes of a command sent with hold, most significant first, then frees the
-    // link.
-    int32_t replyWord(Millis firstByteLimit);
 
     std::unique_ptr<SerialComponent> m_comm;
     MessagePump* m_pump = nullptr;

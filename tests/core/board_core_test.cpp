@@ -111,11 +111,14 @@ TEST_F(CoreTest, ReadyReportsTheLineAndTheLinkAndCannotBeSet) {
     EXPECT_TRUE(board->ready());
 
     answer("\x01");
-    PrimitiveAccess::sendcmd(*board, 2, 0, 1, true);
-    EXPECT_FALSE(board->ready());
-    EXPECT_EQ(board->readbyte(), 1);
-    EXPECT_FALSE(board->ready()); // reading leaves the claim alone
-    EXPECT_TRUE(PrimitiveAccess::busy(*board));
+    {
+        const auto held = PrimitiveAccess::sendcmd(*board, cmd::inp(0));
+        EXPECT_FALSE(board->ready());
+        EXPECT_EQ(board->readbyte(), 1);
+        EXPECT_FALSE(board->ready()); // reading leaves the claim alone
+        EXPECT_TRUE(PrimitiveAccess::busy(*board));
+    }
+    EXPECT_TRUE(board->ready()); // the claim ended with its scope
 }
 
 TEST_F(CoreTest, ErrflagIsSettableAndClearedByTheNextReceive) {
@@ -133,7 +136,8 @@ TEST_F(CoreTest, ClosedPortFailsWith68AndWritesNothing) {
     EXPECT_TRUE(serial->writes().empty());
     EXPECT_FALSE(PrimitiveAccess::busy(*board));
     // putcmd does not check: the component's own error reaches the caller.
-    EXPECT_EQ(errorOf([&] { PrimitiveAccess::putcmd(*board, 5, 6, 0, ""); }), err::PortNotOpen);
+    EXPECT_EQ(errorOf([&] { PrimitiveAccess::putcmd(*board, cmd::resetall, ""); }),
+              err::PortNotOpen);
 }
 
 TEST_F(CoreTest, AFailedFirstReadOfAWordLeavesTheSecondByte) {
@@ -170,7 +174,7 @@ TEST_F(CoreTest, OperandLoadsAndValueCommands) {
     }
 
     serial->clearWrites();
-    PrimitiveAccess::sendvaluecmd(*board, 300, 5, 5, 1, "", false);
+    PrimitiveAccess::sendvaluecmd(*board, 300, cmd::repeat, "");
     EXPECT_EQ(hexWrites(*serial), (V{"09 80 96", "5B"}));
     EXPECT_EQ(model->state().repeatOperand, 300);
 }
@@ -204,7 +208,7 @@ TEST_F(CoreTest, TheLinkWaitIsBounded) {
 
     // A claim left by a command sent with hold keeps the next command out too.
     serial->setCts(true);
-    PrimitiveAccess::sendcmd(*board, 2, 0, 1, true);
+    const auto held = PrimitiveAccess::sendcmd(*board, cmd::inp(0));
     serial->clearWrites();
     EXPECT_EQ(errorOf([&] { board->high(1); }), err::LinkTimeout);
     EXPECT_TRUE(serial->writes().empty());

@@ -18,16 +18,12 @@ namespace zelto {
 
 // Reaches the board object's private primitives.
 struct PrimitiveAccess {
-    static void sendcmd(ZeltoDLL& z, int32_t g, int32_t s, int32_t b, bool hold) {
-        z.sendcmd(g, s, b, hold);
+    // The claim comes back to the caller: the link stays held while it is kept.
+    static auto sendcmd(ZeltoDLL& z, cmd::Command c) { return z.sendcmd(c); }
+    static auto sendvaluecmd(ZeltoDLL& z, int32_t v, cmd::Command c, const Bytes& data) {
+        return z.sendvaluecmd(v, c, data);
     }
-    static void sendvaluecmd(ZeltoDLL& z, int32_t v, int32_t g, int32_t s, int32_t b,
-                             const Bytes& data, bool hold) {
-        z.sendvaluecmd(v, g, s, b, data, hold);
-    }
-    static void putcmd(ZeltoDLL& z, int32_t g, int32_t s, int32_t b, const Bytes& data) {
-        z.putcmd(g, s, b, data);
-    }
+    static void putcmd(ZeltoDLL& z, cmd::Command c, const Bytes& data) { z.putcmd(c, data); }
     static void loadvalue(ZeltoDLL& z, int32_t v) { z.loadvalue(v); }
     static bool busy(const ZeltoDLL& z) { return z.m_busy; }
 };
