@@ -1,8 +1,11 @@
 #pragma once
 
+#include "member_list.h"
 #include "variant.h"
 
+#include <concepts>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace zelto {
@@ -11,33 +14,11 @@ class ZeltoDLL;
 
 // The dispatch identifiers of the members: the contract with every late-bound client.
 namespace dispid {
-inline constexpr int32_t CommPort = 0x68030008;
-inline constexpr int32_t tris = 0x68030007;
-inline constexpr int32_t pins = 0x68030006;
-inline constexpr int32_t eeprom = 0x68030005;
-inline constexpr int32_t ok = 0x60030012;
-inline constexpr int32_t led = 0x68030004;
-inline constexpr int32_t a2d = 0x60030013;
-inline constexpr int32_t toggle = 0x60030014;
-inline constexpr int32_t high = 0x60030015;
-inline constexpr int32_t low = 0x60030016;
-inline constexpr int32_t inp = 0x60030017;
-inline constexpr int32_t count = 0x60030018;
-inline constexpr int32_t pulseout = 0x60030019;
-inline constexpr int32_t pulsein = 0x6003001A;
-inline constexpr int32_t pwm = 0x6003001B;
-inline constexpr int32_t freq = 0x6003001C;
-inline constexpr int32_t rctime = 0x6003001D;
-inline constexpr int32_t portopen = 0x68030003;
-inline constexpr int32_t counter = 0x68030002;
-inline constexpr int32_t setcounter = 0x6003001E;
-inline constexpr int32_t ready = 0x68030001;
-inline constexpr int32_t errflag = 0x68030000;
-inline constexpr int32_t resetall = 0x6003001F;
-inline constexpr int32_t repeat = 0x60030020;
-inline constexpr int32_t readbyte = 0x60030021;
-inline constexpr int32_t readword = 0x60030022;
-inline constexpr int32_t a2dconf = 0x60030023;
+#define ZELTO_DISPID(name, id, ...) inline constexpr int32_t name = id;
+#define ZELTO_NO_DISPID(...)
+ZELTO_MEMBERS(ZELTO_DISPID, ZELTO_NO_DISPID, ZELTO_DISPID, ZELTO_DISPID)
+#undef ZELTO_DISPID
+#undef ZELTO_NO_DISPID
 } // namespace dispid
 
 enum class MemberKind { Method, PropertyGet, PropertyLet };
@@ -55,6 +36,21 @@ struct Member {
     MemberKind kind;
     std::vector<Param> params; // a property let's new value comes last
     ValueType result;
+    // Calls the board object's member with arguments already coerced to the parameters' types.
+    Variant (*run)(ZeltoDLL& board, const std::vector<Variant>& args);
+};
+
+// An argument already coerced to its row's type that converts to exactly that type and no other, so
+// that a row whose types differ from its member function's signature does not compile.
+template <typename T> class Exactly {
+  public:
+    explicit Exactly(T value) : m_value(std::move(value)) {}
+    template <typename U>
+    requires std::same_as<U, T>
+    operator U() const { return m_value; }
+
+  private:
+    T m_value;
 };
 
 // Every member of the automation interface, in the order of its table of methods.

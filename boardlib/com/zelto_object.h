@@ -6,6 +6,8 @@
 #include "OstrelZeltoDLL_h.h"
 #include "error_info.h"
 #include "holders.h"
+#include "member_list.h"
+#include "variant_convert.h"
 #include "zeltodll.h"
 
 #include <atomic>
@@ -15,6 +17,45 @@
 #include <vector>
 
 namespace zelto::com {
+
+// The COM type of each automation type of the member list, and the translation both ways.
+template <typename T> struct ComType;
+template <> struct ComType<automation::Integer> {
+    using type = short;
+    static int16_t in(short v) { return v; }
+    static void init(short*) {}
+    static void out(short* p, int16_t v) { *p = v; }
+};
+template <> struct ComType<automation::Long> {
+    using type = LONG;
+    static int32_t in(LONG v) { return v; }
+    static void init(LONG*) {}
+    static void out(LONG* p, int32_t v) { *p = v; }
+};
+template <> struct ComType<automation::Boolean> {
+    using type = VARIANT_BOOL;
+    static bool in(VARIANT_BOOL v) { return v != VARIANT_FALSE; }
+    static void init(VARIANT_BOOL*) {}
+    static void out(VARIANT_BOOL* p, bool v) { *p = v ? VARIANT_TRUE : VARIANT_FALSE; }
+};
+template <> struct ComType<automation::Variant> {
+    using type = VARIANT;
+    static Variant in(const VARIANT& v) { return fromVariant(v); }
+    static void init(VARIANT* p) { VariantInit(p); }
+    static void out(VARIANT* p, const Variant& v) { toVariant(v, p); }
+};
+// By reference: read through the pointer, never written back.
+template <typename T> struct ComType<automation::ByRef<T>> {
+    using type = typename ComType<T>::type*;
+    static auto in(type p) { return ComType<T>::in(*p); }
+};
+
+template <typename T> bool isNull(T* p) {
+    return p == nullptr;
+}
+template <typename T> bool isNull(const T&) {
+    return false;
+}
 
 class ZeltoObject final : public _ZeltoDLL, public ISupportErrorInfo {
   public:
@@ -48,44 +89,31 @@ class ZeltoObject final : public _ZeltoDLL, public ISupportErrorInfo {
     // ISupportErrorInfo
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
-    // _ZeltoDLL
-    HRESULT STDMETHODCALLTYPE get_CommPort(short* retval) override;
-    HRESULT STDMETHODCALLTYPE put_CommPort(short New_CommPort) override;
-    HRESULT STDMETHODCALLTYPE get_tris(VARIANT* retval) override;
-    HRESULT STDMETHODCALLTYPE put_tris(VARIANT New_tris) override;
-    HRESULT STDMETHODCALLTYPE get_pins(LONG* retval) override;
-    HRESULT STDMETHODCALLTYPE put_pins(LONG New_pins) override;
-    HRESULT STDMETHODCALLTYPE get_eeprom(LONG add, LONG* retval) override;
-    HRESULT STDMETHODCALLTYPE put_eeprom(LONG add, LONG New_eeprom) override;
-    HRESULT STDMETHODCALLTYPE ok(VARIANT_BOOL* retval) override;
-    HRESULT STDMETHODCALLTYPE get_led(VARIANT* retval) override;
-    HRESULT STDMETHODCALLTYPE put_led(VARIANT New_led) override;
-    HRESULT STDMETHODCALLTYPE a2d(LONG pin, LONG* retval) override;
-    HRESULT STDMETHODCALLTYPE toggle(LONG pin) override;
-    HRESULT STDMETHODCALLTYPE high(LONG pin) override;
-    HRESULT STDMETHODCALLTYPE low(LONG pin) override;
-    HRESULT STDMETHODCALLTYPE inp(LONG pin, LONG* retval) override;
-    HRESULT STDMETHODCALLTYPE count(LONG pin, LONG duration, LONG* retval) override;
-    HRESULT STDMETHODCALLTYPE pulseout(LONG pin, LONG period) override;
-    HRESULT STDMETHODCALLTYPE pulsein(LONG pin, LONG state, LONG* retval) override;
-    HRESULT STDMETHODCALLTYPE pwm(LONG pin, LONG duty, LONG fduration) override;
-    HRESULT STDMETHODCALLTYPE freq(LONG pin, LONG tone, LONG duration) override;
-    HRESULT STDMETHODCALLTYPE rctime(LONG pin, LONG state, LONG* retval) override;
-    HRESULT STDMETHODCALLTYPE get_portopen(VARIANT_BOOL* retval) override;
-    HRESULT STDMETHODCALLTYPE put_portopen(VARIANT_BOOL New_open) override;
-    HRESULT STDMETHODCALLTYPE get_counter(LONG* retval) override;
-    HRESULT STDMETHODCALLTYPE put_counter(LONG New_counter) override;
-    HRESULT STDMETHODCALLTYPE setcounter(short prescale, VARIANT_BOOL countmode) override;
-    HRESULT STDMETHODCALLTYPE get_ready(VARIANT_BOOL* retval) override;
-    HRESULT STDMETHODCALLTYPE put_ready(VARIANT_BOOL New_ready) override;
-    HRESULT STDMETHODCALLTYPE get_errflag(VARIANT_BOOL* retval) override;
-    HRESULT STDMETHODCALLTYPE put_errflag(VARIANT_BOOL New_errflag) override;
-    HRESULT STDMETHODCALLTYPE resetall() override;
-    HRESULT STDMETHODCALLTYPE repeat(LONG ct) override;
-    HRESULT STDMETHODCALLTYPE readbyte(LONG* retval) override;
-    HRESULT STDMETHODCALLTYPE readword(LONG* retval) override;
-    HRESULT STDMETHODCALLTYPE a2dconf(VARIANT_BOOL* justify, VARIANT_BOOL* clkx2,
-                                      short* cselect) override;
+    // _ZeltoDLL: one forwarder per row of the member list.
+#define ZELTO_COM_PARAM(T, name) typename ComType<automation::T>::type name
+#define ZELTO_COM_ARG(T, name) ComType<automation::T>::in(name)
+#define ZELTO_COM_NAME(T, name) name
+// clang-format off
+#define ZELTO_COM_FORWARD(method, name, result, ...)                                               \
+    HRESULT STDMETHODCALLTYPE method(ZELTO_EACH(ZELTO_COM_PARAM, __VA_ARGS__)) override {          \
+        return forward([&] { m_board->name(ZELTO_EACH(ZELTO_COM_ARG, __VA_ARGS__)); }              \
+                       __VA_OPT__(, ZELTO_EACH(ZELTO_COM_NAME, __VA_ARGS__)));                     \
+    }
+#define ZELTO_COM_FORWARD_RESULT(method, name, result, ...)                                        \
+    HRESULT STDMETHODCALLTYPE method(ZELTO_EACH(ZELTO_COM_PARAM, __VA_ARGS__) __VA_OPT__(,)       \
+                                     typename ComType<automation::result>::type* retval) override {\
+        return forwardResult<automation::result>(                                                  \
+            retval, [&] { return m_board->name(ZELTO_EACH(ZELTO_COM_ARG, __VA_ARGS__)); }          \
+            __VA_OPT__(, ZELTO_EACH(ZELTO_COM_NAME, __VA_ARGS__)));                                \
+    }
+// clang-format on
+#define ZELTO_COM_GET(name, id, result, ...)                                                       \
+    ZELTO_COM_FORWARD_RESULT(get_##name, name, result, __VA_ARGS__)
+#define ZELTO_COM_LET(name, ...) ZELTO_COM_FORWARD(put_##name, name, None, __VA_ARGS__)
+#define ZELTO_COM_FUNC(name, id, result, ...)                                                      \
+    ZELTO_COM_FORWARD_RESULT(name, name, result, __VA_ARGS__)
+#define ZELTO_COM_SUB(name, id, ...) ZELTO_COM_FORWARD(name, name, None, __VA_ARGS__)
+    ZELTO_MEMBERS(ZELTO_COM_GET, ZELTO_COM_LET, ZELTO_COM_FUNC, ZELTO_COM_SUB)
 
   private:
     ~ZeltoObject();
@@ -101,10 +129,18 @@ class ZeltoObject final : public _ZeltoDLL, public ISupportErrorInfo {
             m_raised.reset();
         return hr;
     }
-    template <typename Out, typename Get> HRESULT get(Out* out, Get&& getter) {
-        if (!out)
+    // A forwarder's body runs only when every pointer the caller handed it is valid.
+    template <typename Body, typename... Args> HRESULT forward(Body&& body, const Args&... args) {
+        if ((isNull(args) || ...))
             return E_POINTER;
-        return call([&] { *out = getter(); });
+        return call(std::forward<Body>(body));
+    }
+    template <typename Result, typename Out, typename Get, typename... Args>
+    HRESULT forwardResult(Out* out, Get&& getter, const Args&... args) {
+        if (!out || (isNull(args) || ...))
+            return E_POINTER;
+        ComType<Result>::init(out);
+        return call([&] { ComType<Result>::out(out, getter()); });
     }
 
     std::atomic<ULONG> m_refs{1};

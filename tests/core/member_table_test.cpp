@@ -1,9 +1,17 @@
 #include "board_fixture.h"
 
 #include <set>
+#include <type_traits>
 
 namespace zelto::test {
 namespace {
+
+// A row binds only to a member function of exactly its declared types: a row that disagrees with
+// its implementation does not build.
+static_assert(std::is_invocable_v<void (ZeltoDLL::*)(int32_t), ZeltoDLL&, Exactly<int32_t>>);
+static_assert(!std::is_invocable_v<void (ZeltoDLL::*)(int32_t), ZeltoDLL&, Exactly<int16_t>>);
+static_assert(!std::is_invocable_v<void (ZeltoDLL::*)(int16_t), ZeltoDLL&, Exactly<bool>>);
+static_assert(std::is_invocable_v<void (ZeltoDLL::*)(const bool&), ZeltoDLL&, Exactly<bool>>);
 
 TEST(MemberTableTest, EveryMemberInInterfaceOrder) {
     const auto& table = memberTable();
