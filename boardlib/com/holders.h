@@ -8,6 +8,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace zelto::com {
 
@@ -101,8 +102,32 @@ class VariantHolder {
     VARIANT m_v;
 };
 
+// Owned VARIANTs in one array (the arguments of a call), cleared on destruction.
+class VariantArray {
+  public:
+    explicit VariantArray(size_t n) : m_values(n) {
+        for (VARIANT& v : m_values)
+            VariantInit(&v);
+    }
+    VariantArray(const VariantArray&) = delete;
+    VariantArray& operator=(const VariantArray&) = delete;
+    ~VariantArray() {
+        for (VARIANT& v : m_values)
+            VariantClear(&v);
+    }
+
+    VARIANT* at(size_t n) { return &m_values.at(n); }
+    VARIANT* data() { return m_values.empty() ? nullptr : m_values.data(); }
+
+  private:
+    std::vector<VARIANT> m_values;
+};
+
 // UTF-16 <-> UTF-8.
 std::string toUtf8(const wchar_t* text, int length);
+inline std::string toUtf8(const std::wstring& text) {
+    return toUtf8(text.data(), static_cast<int>(text.size()));
+}
 std::wstring toWide(const std::string& text);
 
 } // namespace zelto::com

@@ -1,6 +1,7 @@
 #include "dispatch_board.h"
 
-#include "wide_text.h"
+#include "holders.h"
+#include "variant_convert.h"
 
 #include <oleauto.h>
 
@@ -9,91 +10,11 @@
 namespace warmscope {
 namespace {
 
-// Owns a VARIANT for the length of one call.
-struct VariantHolder {
-    VARIANT v;
-    VariantHolder() { VariantInit(&v); }
-    ~VariantHolder() { VariantClear(&v); }
-    VariantHolder(const VariantHolder&) = delete;
-    VariantHolder& operator=(const VariantHolder&) = delete;
-};
-
-// Owns the VARIANTs of a call's arguments.
-class ArgumentList {
-  public:
-    explicit ArgumentList(size_t n) : m_values(n) {
-        for (VARIANT& v : m_values)
-            VariantInit(&v);
-    }
-    ~ArgumentList() {
-        for (VARIANT& v : m_values)
-            VariantClear(&v);
-    }
-    ArgumentList(const ArgumentList&) = delete;
-    ArgumentList& operator=(const ArgumentList&) = delete;
-    VARIANT& at(size_t n) { return m_values[n]; }
-    VARIANT* data() { return m_values.empty() ? nullptr : m_values.data(); }
-
-  private:
-    std::vector<VARIANT> m_values;
-};
-
-void toVariant(const Variant& from, VARIANT& to) {
-    switch (from.type()) {
-    case Variant::Type::Empty:
-        V_VT(&to) = VT_EMPTY;
-        break;
-    case Variant::Type::Null:
-        V_VT(&to) = VT_NULL;
-        break;
-    case Variant::Type::Boolean:
-        V_VT(&to) = VT_BOOL;
-        V_BOOL(&to) = from.integral() ? VARIANT_TRUE : VARIANT_FALSE;
-        break;
-    case Variant::Type::Integer:
-        V_VT(&to) = VT_I2;
-        V_I2(&to) = static_cast<SHORT>(from.integral());
-        break;
-    case Variant::Type::Long:
-        V_VT(&to) = VT_I4;
-        V_I4(&to) = from.integral();
-        break;
-    case Variant::Type::Double:
-        V_VT(&to) = VT_R8;
-        V_R8(&to) = from.real();
-        break;
-    case Variant::Type::String:
-        V_VT(&to) = VT_BSTR;
-        V_BSTR(&to) = SysAllocString(widen(from.text()).c_str());
-        break;
-    }
-}
-
-Variant fromVariant(const VARIANT& from) {
-    switch (V_VT(&from)) {
-    case VT_EMPTY:
-        return {};
-    case VT_NULL:
-        return Variant::null();
-    case VT_BOOL:
-        return Variant(V_BOOL(&from) != VARIANT_FALSE);
-    case VT_I2:
-        return Variant(static_cast<int16_t>(V_I2(&from)));
-    case VT_I4:
-        return Variant(static_cast<int32_t>(V_I4(&from)));
-    case VT_R8:
-        return Variant(V_R8(&from));
-    case VT_BSTR:
-        return Variant(narrow(V_BSTR(&from), SysStringLen(V_BSTR(&from))));
-    default: {
-        // Other numeric types arrive as doubles; what cannot be a number is a type mismatch.
-        VariantHolder d;
-        if (FAILED(VariantChangeType(&d.v, const_cast<VARIANT*>(&from), 0, VT_R8)))
-            zelto::raise(zelto::err::TypeMismatch);
-        return Variant(V_R8(&d.v));
-    }
-    }
-}
+using zelto::com::fromVariant;
+using zelto::com::toUtf8;
+using zelto::com::toVariant;
+using zelto::com::VariantArray;
+using zelto::com::VariantHolder;
 
 [[noreturn]] void raiseFailure(HRESULT hr, EXCEPINFO& info) {
     std::string description;
@@ -107,7 +28,8 @@ Variant fromVariant(const VARIANT& from) {
         else
             hr = E_FAIL;
         if (info.bstrDescription)
-            description = narrow(info.bstrDescription, SysStringLen(info.bstrDescription));
+            description =
+                toUtf8(info.bstrDescription, static_cast<int>(SysStringLen(info.bstrDescription)));
         SysFreeString(info.bstrSource);
         SysFreeString(info.bstrDescription);
         SysFreeString(info.bstrHelpFile);
@@ -166,7 +88,7 @@ DispatchBoard::~DispatchBoard() {
 
 Variant DispatchBoard::call(int32_t id, MemberKind kind, const std::vector<Variant>& args) {
     // Arguments go in reverse order.
-    ArgumentList values(args.size());
+    VariantArray values(args.size());
     for (size_t n = 0; n < args.size(); ++n)
         toVariant(args[n], values.at(args.size() - 1 - n));
 
@@ -191,11 +113,11 @@ Variant DispatchBoard::call(int32_t id, MemberKind kind, const std::vector<Varia
     EXCEPINFO info{};
     UINT badArgument = 0;
     const HRESULT hr = m_object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
-                                        kind == MemberKind::PropertyLet ? nullptr : &result.v,
+                                        kind == MemberKind::PropertyLet ? nullptr : result.get(),
                                         &info, &badArgument);
     if (FAILED(hr))
         raiseFailure(hr, info);
-    return fromVariant(result.v);
+    return fromVariant(*result.get());
 }
 
 } // namespace warmscope

@@ -1,7 +1,7 @@
 #include "main_window.h"
 
 #include "control_ids.h"
-#include "wide_text.h"
+#include "holders.h"
 
 namespace warmscope {
 namespace {
@@ -187,7 +187,7 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 void MainWindow::setCaption(Label label, const std::string& caption) {
-    SetWindowTextW(control(labelId(label)), widen(caption).c_str());
+    SetWindowTextW(control(labelId(label)), zelto::com::toWide(caption).c_str());
 }
 
 void MainWindow::setColour(Label label, int32_t colour) {
@@ -197,12 +197,12 @@ void MainWindow::setColour(Label label, int32_t colour) {
 }
 
 std::string MainWindow::limitText() const {
-    return narrow(windowText(control(IDC_LIMIT)));
+    return zelto::com::toUtf8(windowText(control(IDC_LIMIT)));
 }
 
 void MainWindow::addPort(const std::string& entry) {
     SendMessageW(control(IDC_CPORT), CB_ADDSTRING, 0,
-                 reinterpret_cast<LPARAM>(widen(entry).c_str()));
+                 reinterpret_cast<LPARAM>(zelto::com::toWide(entry).c_str()));
 }
 
 std::string MainWindow::pickedPort() const {
@@ -217,7 +217,7 @@ std::string MainWindow::pickedPort() const {
     SendMessageW(list, CB_GETLBTEXT, static_cast<WPARAM>(index),
                  reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<size_t>(length));
-    return narrow(text);
+    return zelto::com::toUtf8(text);
 }
 
 void MainWindow::setTimerEnabled(bool enabled) {
@@ -228,7 +228,7 @@ void MainWindow::setTimerEnabled(bool enabled) {
 }
 
 void MainWindow::showMessage(const std::string& text) {
-    MessageBoxW(m_hwnd, widen(text).c_str(), WARMSCOPE_TITLE, MB_OK);
+    MessageBoxW(m_hwnd, zelto::com::toWide(text).c_str(), WARMSCOPE_TITLE, MB_OK);
 }
 
 } // namespace warmscope
