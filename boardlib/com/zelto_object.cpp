@@ -1,6 +1,7 @@
 #include "zelto_object.h"
 
 #include "dispatch_args.h"
+#include "member_table.h"
 #include "server.h"
 #include "variant_convert.h"
 
@@ -38,6 +39,17 @@ std::vector<ZeltoObject::ByRefFunction> byRefFunctions(ITypeInfo* info) {
             found.push_back({desc->memid, desc->invkind, i});
     }
     return found;
+}
+
+// The row that a call with these flags reaches: a property put, a method, or a property get (a
+// script reads a property with the method and get flags together).
+const Member* memberFor(DISPID id, WORD flags) {
+    if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF))
+        return findMember(id, MemberKind::PropertyLet);
+    const Member* method = (flags & DISPATCH_METHOD) ? findMember(id, MemberKind::Method) : nullptr;
+    if (!method && (flags & DISPATCH_PROPERTYGET))
+        return findMember(id, MemberKind::PropertyGet);
+    return method;
 }
 
 } // namespace
@@ -111,6 +123,11 @@ HRESULT ZeltoObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS
         return E_INVALIDARG;
     if (excepInfo)
         *excepInfo = EXCEPINFO{};
+    // Every member takes exactly its parameters (none is optional; a put's new value is the named
+    // argument): a surplus or a missing one fails before anything runs.
+    if (const Member* member = memberFor(id, flags);
+        member && params->cArgs != member->params.size())
+        return DISP_E_BADPARAMCOUNT;
 
     ByRefArguments byRef;
     for (const ByRefFunction& f : m_byRefFunctions) {
