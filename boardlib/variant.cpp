@@ -144,6 +144,9 @@ bool Variant::toBoolean() const {
     case Type::Long:
         return integral() != 0;
     case Type::Double:
+        // NaN and the infinities are no number, and so no truth value either.
+        if (!std::isfinite(real()))
+            raise(err::Overflow);
         return real() != 0.0;
     case Type::String: {
         const std::string t = trimmed(text());

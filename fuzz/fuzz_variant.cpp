@@ -158,7 +158,10 @@ void checkConversions(const Variant& v) {
     const double d = *asDouble.value;
     if (v.type() == T::Double)
         require(d == v.real() || (std::isnan(d) && std::isnan(v.real())), "a Double is itself", v);
-    require(asBoolean.value == (d != 0.0), "a number is True when non-zero", v);
+    if (std::isfinite(d))
+        require(asBoolean.value == (d != 0.0), "a number is True when non-zero", v);
+    else
+        require(asBoolean.error == 6, "NaN and the infinities are no truth value", v);
 
     const auto expectLong = rounded(d, kLongMin, kLongMax);
     require(expectLong ? asLong.value == *expectLong : asLong.error == 6,

@@ -5,6 +5,8 @@
 #include "server.h"
 #include "variant_convert.h"
 
+#include <cmath>
+
 namespace zelto::com {
 namespace {
 
@@ -39,6 +41,26 @@ std::vector<ZeltoObject::ByRefFunction> byRefFunctions(ITypeInfo* info) {
             found.push_back({desc->memid, desc->invkind, i});
     }
     return found;
+}
+
+// A Double that is NaN or infinite given for a typed parameter, read through a variable: the
+// runtime's own coercion would turn it into some number, but it is none.
+bool nonFiniteNumber(const VARIANT& arg) {
+    const VARIANT* v = V_VT(&arg) == (VT_BYREF | VT_VARIANT) ? V_VARIANTREF(&arg) : &arg;
+    if (!v)
+        return false;
+    switch (V_VT(v)) {
+    case VT_R8:
+        return !std::isfinite(V_R8(v));
+    case VT_R4:
+        return !std::isfinite(V_R4(v));
+    case VT_BYREF | VT_R8:
+        return V_R8REF(v) && !std::isfinite(*V_R8REF(v));
+    case VT_BYREF | VT_R4:
+        return V_R4REF(v) && !std::isfinite(*V_R4REF(v));
+    default:
+        return false;
+    }
 }
 
 // The row that a call with these flags reaches: a property put, a method, or a property get (a
@@ -125,9 +147,21 @@ HRESULT ZeltoObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS
         *excepInfo = EXCEPINFO{};
     // Every member takes exactly its parameters (none is optional; a put's new value is the named
     // argument): a surplus or a missing one fails before anything runs.
-    if (const Member* member = memberFor(id, flags);
-        member && params->cArgs != member->params.size())
-        return DISP_E_BADPARAMCOUNT;
+    if (const Member* member = memberFor(id, flags)) {
+        if (params->cArgs != member->params.size())
+            return DISP_E_BADPARAMCOUNT;
+        // Named arguments come first in rgvarg; the only one a member takes is a put's new value.
+        for (UINT k = 0; k < params->cArgs; ++k) {
+            const size_t index =
+                k < params->cNamedArgs ? member->params.size() - 1 : params->cArgs - 1 - k;
+            if (member->params[index].type != ValueType::Variant &&
+                nonFiniteNumber(params->rgvarg[k])) {
+                if (argErr)
+                    *argErr = k;
+                return DISP_E_OVERFLOW;
+            }
+        }
+    }
 
     ByRefArguments byRef;
     for (const ByRefFunction& f : m_byRefFunctions) {

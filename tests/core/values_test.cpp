@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 
 using zelto::AutomationError;
@@ -62,6 +63,10 @@ TEST(VariantTest, ConversionFailuresCarryTheirNumbers) {
         {[] { (void)Variant("1e999").toLong(); }, 6},
         {[] { (void)Variant::null().toBoolean(); }, 94},
         {[] { (void)Variant("maybe").toBoolean(); }, 13},
+        {[] { (void)Variant(std::nan("")).toBoolean(); }, 6},
+        {[] { (void)Variant(-HUGE_VAL).toBoolean(); }, 6},
+        {[] { (void)Variant(std::nan("")).toLong(); }, 6},
+        {[] { (void)Variant(HUGE_VAL).toInteger(); }, 6},
         {[] { (void)Variant(-32768).toInteger(); }, 0},
     };
     for (size_t i = 0; i < std::size(cases); ++i)

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace zelto;
 using namespace zelto::wintest;
 using com::ComPtr;
@@ -171,6 +173,8 @@ TEST_F(ObjectTest, TypedArgumentsAreCoercedByTheRuntime) {
         {"text", v("abc"), DISP_E_TYPEMISMATCH, 0},
         {"Null", v(Variant::null()), DISP_E_TYPEMISMATCH, 0},
         {"beyond Long", v(2147483648.0), DISP_E_OVERFLOW, 0},
+        {"NaN", v(std::nan("")), DISP_E_OVERFLOW, 0},
+        {"infinity", v(HUGE_VAL), DISP_E_OVERFLOW, 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -271,23 +275,41 @@ TEST_F(ObjectTest, DispatchLookups) {
     EXPECT_EQ(count, 1u);
     const DISPID noMember = 0x60030099;
     EXPECT_EQ(call(noMember, DISPATCH_METHOD).hr, DISP_E_MEMBERNOTFOUND);
-    // Too few or too many arguments, on members with and without a result: nothing runs.
+    // Calls refused before anything runs: too few or too many arguments, on members with and
+    // without a result; NaN or an infinity for a typed parameter (the runtime's overflow) or in a
+    // Variant (the board object's 6).
     open();
+    const double nan = std::nan("");
     const struct {
         DISPID id;
         WORD flags;
-        size_t args;
-    } counts[] = {
-        {d::high, DISPATCH_METHOD, 0},      {d::high, DISPATCH_METHOD, 2},
-        {d::resetall, DISPATCH_METHOD, 1},  {d::pwm, DISPATCH_METHOD, 4},
-        {d::a2dconf, DISPATCH_METHOD, 4},   {d::a2d, DISPATCH_METHOD, 2},
-        {d::pins, DISPATCH_PROPERTYPUT, 2}, {d::eeprom, DISPATCH_PROPERTYPUT, 1},
-        {d::tris, DISPATCH_PROPERTYGET, 1}, {d::ok, DISPATCH_METHOD | DISPATCH_PROPERTYGET, 1},
+        std::vector<VARIANT> args;
+        HRESULT hr;
+    } refused[] = {
+        {d::high, DISPATCH_METHOD, {}, DISP_E_BADPARAMCOUNT},
+        {d::high, DISPATCH_METHOD, {v(1), v(2)}, DISP_E_BADPARAMCOUNT},
+        {d::resetall, DISPATCH_METHOD, {v(1)}, DISP_E_BADPARAMCOUNT},
+        {d::pwm, DISPATCH_METHOD, {v(0), v(10), v(100), v(5)}, DISP_E_BADPARAMCOUNT},
+        {d::a2dconf, DISPATCH_METHOD, {v(0), v(0), v(0), v(0)}, DISP_E_BADPARAMCOUNT},
+        {d::a2d, DISPATCH_METHOD, {v(0), v(0)}, DISP_E_BADPARAMCOUNT},
+        {d::pins, DISPATCH_PROPERTYPUT, {v(0), v(0)}, DISP_E_BADPARAMCOUNT},
+        {d::eeprom, DISPATCH_PROPERTYPUT, {v(0)}, DISP_E_BADPARAMCOUNT},
+        {d::tris, DISPATCH_PROPERTYGET, {v(0)}, DISP_E_BADPARAMCOUNT},
+        {d::ok, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {v(0)}, DISP_E_BADPARAMCOUNT},
+        {d::high, DISPATCH_METHOD, {v(nan)}, DISP_E_OVERFLOW},
+        {d::setcounter, DISPATCH_METHOD, {v(nan), v(true)}, DISP_E_OVERFLOW},
+        {d::pwm, DISPATCH_METHOD, {v(0), v(0), v(-HUGE_VAL)}, DISP_E_OVERFLOW},
+        {d::pins, DISPATCH_PROPERTYPUT, {v(nan)}, DISP_E_OVERFLOW},
+        {d::tris, DISPATCH_PROPERTYPUT, {v(nan)}, DISP_E_EXCEPTION},
+        {d::led, DISPATCH_PROPERTYPUT, {v(HUGE_VAL)}, DISP_E_EXCEPTION},
     };
-    for (const auto& row : counts) {
-        SCOPED_TRACE(row.id);
-        const InvokeResult r = call(row.id, row.flags, std::vector<VARIANT>(row.args, v(1)));
-        EXPECT_EQ(r.hr, DISP_E_BADPARAMCOUNT);
+    for (const auto& row : refused) {
+        SCOPED_TRACE(::testing::Message() << std::hex << row.id << " " << row.args.size());
+        const InvokeResult r = call(row.id, row.flags, row.args);
+        EXPECT_EQ(r.hr, row.hr);
+        if (row.hr == DISP_E_EXCEPTION) {
+            EXPECT_EQ(r.number(), 6);
+        }
         EXPECT_EQ(m_sim->written(), "");
     }
     EXPECT_EQ(m_object->get_CommPort(nullptr), E_POINTER);
