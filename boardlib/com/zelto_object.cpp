@@ -134,6 +134,14 @@ HRESULT ZeltoObject::GetTypeInfo(UINT index, LCID, ITypeInfo** out) {
 HRESULT ZeltoObject::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
     if (riid != IID_NULL)
         return DISP_E_UNKNOWNINTERFACE;
+    if (count == 0)
+        return S_OK;
+    if (!names || !ids)
+        return E_POINTER;
+    for (UINT n = 0; n < count; ++n) {
+        if (!names[n])
+            return E_INVALIDARG;
+    }
     return DispGetIDsOfNames(m_typeInfo.get(), names, count, ids);
 }
 
@@ -141,8 +149,13 @@ HRESULT ZeltoObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS
                             VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
     if (riid != IID_NULL)
         return DISP_E_UNKNOWNINTERFACE;
-    if (!params)
+    if (!params || (params->cArgs && !params->rgvarg) ||
+        (params->cNamedArgs && !params->rgdispidNamedArgs) || params->cNamedArgs > params->cArgs)
         return E_INVALIDARG;
+    for (UINT k = 0; k < params->cArgs; ++k) {
+        if ((V_VT(&params->rgvarg[k]) & VT_BYREF) && !V_BYREF(&params->rgvarg[k]))
+            return E_INVALIDARG;
+    }
     if (excepInfo)
         *excepInfo = EXCEPINFO{};
     // Every member takes exactly its parameters (none is optional; a put's new value is the named

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 using namespace zelto;
 using namespace zelto::wintest;
@@ -313,6 +314,71 @@ TEST_F(ObjectTest, DispatchLookups) {
         EXPECT_EQ(m_sim->written(), "");
     }
     EXPECT_EQ(m_object->get_CommPort(nullptr), E_POINTER);
+
+    // Malformed calls: every pointer handed in is checked, and nothing runs.
+    VARIANT nullRef;
+    V_VT(&nullRef) = VT_BYREF | VT_VARIANT;
+    V_BYREF(&nullRef) = nullptr;
+    DISPID named = DISPID_PROPERTYPUT;
+    LPOLESTR noName = nullptr;
+    DISPID id = 0;
+    const struct {
+        const char* what;
+        std::function<HRESULT()> call;
+        HRESULT hr;
+    } malformed[] = {
+        {"a2dconf, three arguments, no array",
+         [&] {
+             DISPPARAMS p{nullptr, nullptr, 3, 0};
+             return m_disp->Invoke(d::a2dconf, IID_NULL, 0, DISPATCH_METHOD, &p, nullptr, nullptr,
+                                   nullptr);
+         },
+         E_INVALIDARG},
+        {"no parameters",
+         [&] {
+             return m_disp->Invoke(d::high, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr,
+                                   nullptr);
+         },
+         E_INVALIDARG},
+        {"named argument without its identifier",
+         [&] {
+             VARIANT one = v(1);
+             DISPPARAMS p{&one, nullptr, 1, 1};
+             return m_disp->Invoke(d::pins, IID_NULL, 0, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr,
+                                   nullptr);
+         },
+         E_INVALIDARG},
+        {"more named arguments than arguments",
+         [&] {
+             DISPPARAMS p{nullptr, &named, 0, 1};
+             return m_disp->Invoke(d::pins, IID_NULL, 0, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr,
+                                   nullptr);
+         },
+         E_INVALIDARG},
+        {"a variable that points nowhere",
+         [&] {
+             DISPPARAMS p{&nullRef, nullptr, 1, 0};
+             return m_disp->Invoke(d::high, IID_NULL, 0, DISPATCH_METHOD, &p, nullptr, nullptr,
+                                   nullptr);
+         },
+         E_INVALIDARG},
+        {"no name array", [&] { return m_disp->GetIDsOfNames(IID_NULL, nullptr, 1, 0, &id); },
+         E_POINTER},
+        {"no identifier array",
+         [&] {
+             LPOLESTR name = const_cast<LPOLESTR>(L"high");
+             return m_disp->GetIDsOfNames(IID_NULL, &name, 1, 0, nullptr);
+         },
+         E_POINTER},
+        {"a null name", [&] { return m_disp->GetIDsOfNames(IID_NULL, &noName, 1, 0, &id); },
+         E_INVALIDARG},
+        {"no type information slot", [&] { return m_disp->GetTypeInfo(0, 0, nullptr); }, E_POINTER},
+    };
+    for (const auto& row : malformed) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(row.call(), row.hr);
+        EXPECT_EQ(m_sim->written(), "");
+    }
     const InvokeResult port = call(d::CommPort, DISPATCH_PROPERTYGET);
     EXPECT_EQ(V_VT(port.value.get()), VT_I2);
     EXPECT_EQ(V_I2(port.value.get()), 1);

@@ -27,6 +27,9 @@ TEST(Unloading, ObjectsLocksAndFactoryKeepTheDllLoaded) {
     IUnknown* outer = object;
     void* aggregated = nullptr;
     EXPECT_EQ(factory->CreateInstance(outer, IID_IUnknown, &aggregated), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, nullptr), E_POINTER);
+    EXPECT_EQ(factory->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+    EXPECT_EQ(getClass(CLSID_ZeltoDLL, IID_IClassFactory, nullptr), E_POINTER);
     factory->Release();
     EXPECT_EQ(canUnload(), S_FALSE) << "a live object";
     object->Release();
