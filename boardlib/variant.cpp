@@ -20,10 +20,9 @@ std::string trimmed(const std::string& s) {
     return s.substr(begin, end - begin);
 }
 
-// A numeric string: optional sign, digits with an optional point, optional exponent. Anything else,
-// including an empty string, is a type mismatch.
-double parseNumber(const std::string& s) {
-    const std::string t = trimmed(s);
+// A decimal number: optional sign, digits with an optional point, optional exponent. Anything
+// else, including an empty string, is a type mismatch.
+double parseDecimal(const std::string& t) {
     if (t.empty())
         raise(err::TypeMismatch);
     size_t i = 0;
@@ -63,6 +62,51 @@ double parseNumber(const std::string& s) {
     return d;
 }
 
+// A text as a number, by the automation rules: a decimal number, or &H and hexadecimal digits, or
+// &O and octal digits. A hexadecimal or octal number is the bit pattern of a value of the width it
+// is converted to (16 bits for an Integer, else 32): "&HFFFF" is -1 as an Integer and 65535 as a
+// Long; more bits than the width hold are an overflow.
+struct TextNumber {
+    double value;
+    bool radix;
+    uint64_t bits;
+};
+
+TextNumber parseNumber(const std::string& s) {
+    const std::string t = trimmed(s);
+    if (t.size() < 2 || t[0] != '&')
+        return {parseDecimal(t), false, 0};
+    const char prefix = static_cast<char>(std::toupper(static_cast<unsigned char>(t[1])));
+    const int base = prefix == 'H' ? 16 : prefix == 'O' ? 8 : 0;
+    if (base == 0 || t.size() == 2)
+        raise(err::TypeMismatch);
+    uint64_t bits = 0;
+    for (size_t i = 2; i < t.size(); ++i) {
+        const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(t[i])));
+        const int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                          : c >= 'A' && c <= 'F'                      ? c - 'A' + 10
+                                                                      : 99;
+        if (digit >= base)
+            raise(err::TypeMismatch);
+        if (bits > (uint64_t{1} << 40))
+            raise(err::Overflow);
+        bits = bits * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+    }
+    return {static_cast<double>(bits), true, bits};
+}
+
+// The value of a text number for a whole-number type of the given width.
+double textValue(const TextNumber& n, int width) {
+    if (!n.radix)
+        return n.value;
+    const uint64_t mask = (uint64_t{1} << width) - 1;
+    if (n.bits > mask)
+        raise(err::Overflow);
+    const uint64_t sign = uint64_t{1} << (width - 1);
+    return n.bits & sign ? static_cast<double>(static_cast<int64_t>(n.bits) - (int64_t{1} << width))
+                         : static_cast<double>(n.bits);
+}
+
 bool equalsIgnoringCase(const std::string& a, const char* b) {
     size_t i = 0;
     for (; i < a.size() && b[i] != '\0'; ++i) {
@@ -98,7 +142,9 @@ int64_t wholeInRange(const Variant& v, int64_t lo, int64_t hi) {
     case Variant::Type::Double:
         return roundedInRange(v.real(), lo, hi);
     case Variant::Type::String:
-        return roundedInRange(parseNumber(v.text()), lo, hi);
+        return roundedInRange(
+            textValue(parseNumber(v.text()), hi > std::numeric_limits<int16_t>::max() ? 32 : 16),
+            lo, hi);
     }
     raise(err::TypeMismatch);
 }
@@ -128,7 +174,7 @@ double Variant::toDouble() const {
     case Type::Double:
         return real();
     case Type::String:
-        return parseNumber(text());
+        return textValue(parseNumber(text()), 32);
     }
     raise(err::TypeMismatch);
 }
@@ -154,7 +200,7 @@ bool Variant::toBoolean() const {
             return true;
         if (equalsIgnoringCase(t, "false"))
             return false;
-        return parseNumber(t) != 0.0;
+        return textValue(parseNumber(t), 32) != 0.0;
     }
     }
     raise(err::TypeMismatch);

@@ -37,6 +37,11 @@ TEST(VariantTest, WholeNumbersRoundHalfToEvenAndParseStrings) {
         {Variant("1e3"), 1000},
         {Variant(2147483647.4), 2147483647},
         {Variant(-2147483648.5), INT32_MIN},
+        {Variant("&H10"), 16},
+        {Variant(" &hff "), 255},
+        {Variant("&HFFFF"), 65535},
+        {Variant("&HFFFFFFFF"), -1},
+        {Variant("&O17"), 15},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.value.toLong(), c.expected) << static_cast<int>(c.value.type());
@@ -64,6 +69,13 @@ TEST(VariantTest, ConversionFailuresCarryTheirNumbers) {
         {[] { (void)Variant::null().toBoolean(); }, 94},
         {[] { (void)Variant("maybe").toBoolean(); }, 13},
         {[] { (void)Variant(std::nan("")).toBoolean(); }, 6},
+        {[] { EXPECT_EQ(Variant("&HFFFF").toInteger(), -1); }, 0},
+        {[] { (void)Variant("&HFFFFF").toInteger(); }, 6},
+        {[] { (void)Variant("&H100000000").toLong(); }, 6},
+        {[] { (void)Variant("&HG").toLong(); }, 13},
+        {[] { (void)Variant("&O8").toLong(); }, 13},
+        {[] { (void)Variant("&H").toBoolean(); }, 13},
+        {[] { (void)Variant("&10").toLong(); }, 13},
         {[] { (void)Variant(-HUGE_VAL).toBoolean(); }, 6},
         {[] { (void)Variant(std::nan("")).toLong(); }, 6},
         {[] { (void)Variant(HUGE_VAL).toInteger(); }, 6},
