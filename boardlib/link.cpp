@@ -26,6 +26,8 @@ void ZeltoDLL::checkOpen() const {
 
 void ZeltoDLL::waitForLink() {
     const auto deadline = Clock::now() + m_limits.linkWait;
+    // One fine-waiting hold for the whole wait, not one per pass.
+    FineWait fine(*m_comm);
     for (;;) {
         // The line is read afresh on every pass, before the link flag.
         const bool cts = m_comm->ctsHolding();
@@ -33,11 +35,14 @@ void ZeltoDLL::waitForLink() {
             return;
         if (Clock::now() >= deadline)
             raise(err::LinkTimeout);
+        fine.hold();
         if (m_pump)
             m_pump->pumpOnce();
         // Without a pump nothing else needs this thread: sleep until the line rises.
         if (!cts)
             m_comm->ctsHolding(m_pump ? kSlice : remainingUntil(deadline));
+        else if (m_pump)
+            m_pump->idle(kSlice);
         else
             std::this_thread::sleep_for(kSlice);
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace zelto {
 
@@ -42,6 +43,34 @@ class SerialComponent {
     virtual void setRTSEnable(bool enable) = 0;
     virtual void setSettings(const std::string& settings) = 0; // e.g. "57600,N,8,1"
     virtual void setSThreshold(int16_t threshold) = 0;
+
+    // A wait that looks at the line every slice starts or ends; they pair and may nest. A system
+    // whose short sleeps are coarse makes them fine in between.
+    virtual void beginWait() {}
+    virtual void endWait() {}
+};
+
+// Holds a component's fine waiting from the first hold() to the end of the scope, so that a wait
+// that ends at once costs nothing.
+class FineWait {
+  public:
+    explicit FineWait(SerialComponent& comm) : m_comm(comm) {}
+    ~FineWait() {
+        if (m_held)
+            m_comm.endWait();
+    }
+    FineWait(const FineWait&) = delete;
+    FineWait& operator=(const FineWait&) = delete;
+
+    void hold() {
+        if (!m_held)
+            m_comm.beginWait();
+        m_held = true;
+    }
+
+  private:
+    SerialComponent& m_comm;
+    bool m_held = false;
 };
 
 // The host's message processing: one pass over the calling thread's pending messages.
@@ -49,6 +78,8 @@ class MessagePump {
   public:
     virtual ~MessagePump() = default;
     virtual void pumpOnce() = 0;
+    // Pauses up to `most`; a pump that can tell ends the pause as soon as a message arrives.
+    virtual void idle(Millis most) { std::this_thread::sleep_for(most); }
 };
 
 // The serial component of the platform the library was built for.

@@ -1,5 +1,7 @@
 #include "win32_message_pump.h"
 
+#include "win32_wait_calls.h"
+
 #include <windows.h>
 
 namespace zelto {
@@ -19,6 +21,13 @@ void Win32MessagePump::pumpOnce() {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
+}
+
+void Win32MessagePump::idle(Millis most) {
+    // A message wait ends on input, not on a timer tick; MWMO_INPUTAVAILABLE also counts input
+    // already seen but left in the queue.
+    const auto ms = most.count() <= 0 ? 0 : static_cast<DWORD>(most.count());
+    win32WaitCalls().msgWait(0, nullptr, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
 } // namespace zelto

@@ -1,6 +1,7 @@
 #include "win32_serial.h"
 
 #include "errors.h"
+#include "win32_wait_calls.h"
 
 #include <chrono>
 #include <utility>
@@ -145,6 +146,7 @@ void Win32Serial::setReadTimeout(DWORD ms) {
 
 bool Win32Serial::readCts(Millis maxWait) {
     const auto deadline = Clock::now() + maxWait;
+    FineWait fine(*this);
     for (;;) {
         DWORD status = 0;
         if (!GetCommModemStatus(m_handle, &status)) {
@@ -158,10 +160,22 @@ bool Win32Serial::readCts(Millis maxWait) {
             return true;
         if (Clock::now() >= deadline)
             return false;
-        // A comm-event wait would need an overlapped handle; a sample a millisecond answers as
-        // soon.
-        Sleep(1);
+        // Sampled, not awaited: Wine never completes a comm-event wait for a line change, and
+        // an overlapped handle costs every read and write dearly there. The raised resolution
+        // makes the sleep one millisecond rather than a timer tick.
+        fine.hold();
+        win32WaitCalls().sleep(1);
     }
+}
+
+void Win32Serial::beginWait() {
+    if (m_waits++ == 0)
+        win32WaitCalls().beginPeriod(1);
+}
+
+void Win32Serial::endWait() {
+    if (--m_waits == 0)
+        win32WaitCalls().endPeriod(1);
 }
 
 void Win32Serial::writeBytes(const Bytes& bytes) {

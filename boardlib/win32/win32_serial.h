@@ -10,7 +10,8 @@ namespace zelto {
 
 // The serial component on Windows: port n is \\.\COMn. Reads and writes block in the operating
 // system, bounded by the port's timeouts, and wake when the byte comes or the write goes; a wait
-// for clear-to-send looks at the line every millisecond and sleeps in between. The line rules are
+// for clear-to-send looks at the line every millisecond and sleeps in between, with the system's
+// timer resolution raised to a millisecond while any such wait lasts. The line rules are
 // SerialBase's.
 class Win32Serial final : public SerialBase {
   public:
@@ -20,6 +21,8 @@ class Win32Serial final : public SerialBase {
     Win32Serial& operator=(const Win32Serial&) = delete;
 
     bool portOpen() const override { return m_handle != INVALID_HANDLE_VALUE; }
+    void beginWait() override;
+    void endWait() override;
 
   private:
     void openPort() override;
@@ -37,6 +40,7 @@ class Win32Serial final : public SerialBase {
     HANDLE m_handle = INVALID_HANDLE_VALUE;
 
     DWORD m_readTimeout = MAXDWORD - 1; // what the port is set to; MAXDWORD - 1 = not yet set
+    int m_waits = 0; // nesting of beginWait
 };
 
 // The component's error number for a Win32 error code met while opening (opening true) or using the
