@@ -184,5 +184,6 @@ void comRoundTrip();
 void replyWait();
 void ctsWait();
 void pacing();
+void wineWaits();
 
 } // namespace zelto::bench

@@ -7,6 +7,8 @@
 //   zelto-bench cts-wait     the same while the link waits 200 ms for clear-to-send (needs the
 //                            modem-line emulation preloaded)
 //   zelto-bench pacing       1000 high calls against a board paced at 57600 baud
+//   zelto-bench wine-waits   the waits and the round trip under Wine, as they are and as they
+//                            were (bench_wine_waits.cpp)
 //
 // Environment: ZELTO_BENCH_CALLS (round-trip calls per round, 1000), ZELTO_BENCH_ROUNDS (rounds
 // per figure, 7; the round trip runs six times as many), ZELTO_BENCH_PYTHON (the interpreter with
@@ -35,9 +37,11 @@ int main(int argc, char** argv) {
             ctsWait();
         else if (what == "pacing")
             pacing();
+        else if (what == "wine-waits")
+            wineWaits();
         else {
-            std::fprintf(stderr,
-                         "usage: zelto-bench roundtrip|com-roundtrip|reply-wait|cts-wait|pacing\n");
+            std::fprintf(stderr, "usage: zelto-bench "
+                                 "roundtrip|com-roundtrip|reply-wait|cts-wait|pacing|wine-waits\n");
             return 2;
         }
     } catch (const std::exception& e) {

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (Release, no sanitizers, in build-bench) and runs them. Not part of the
 # test run. Every figure is a ratio against a baseline measured in the same run; see bench/.
-#   tools/bench.sh [roundtrip|com-roundtrip|reply-wait|cts-wait|pacing ...]
+#   tools/bench.sh [roundtrip|com-roundtrip|reply-wait|cts-wait|pacing|wine-waits ...]
 #   tools/bench.sh --build-only     builds the benchmarks and runs none
-# com-roundtrip runs the automation server under Wine: it builds the 64-bit Windows tree
+# com-roundtrip and wine-waits run the automation server under Wine: it builds the 64-bit Windows tree
 # (ZELTO_BENCH_WIN_DIR, build-win64) when missing and registers the DLL in its prefix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,15 +21,15 @@ if [ "$build_only" -eq 1 ]; then
   echo "built $bench"
   exit 0
 fi
-preload="$dir/bench/modemlines/libzeltomodemlines.so"
+preload=$(realpath -m "$dir/bench/modemlines/libzeltomodemlines.so")
 [ $# -gt 0 ] || set -- roundtrip com-roundtrip reply-wait cts-wait pacing
 status=0
 for what in "$@"; do
-  if [ "$what" = com-roundtrip ]; then
+  if [ "$what" = com-roundtrip ] || [ "$what" = wine-waits ]; then
     win=$(realpath -m "${ZELTO_BENCH_WIN_DIR:-build-win64}")
     [ -f "$win/build.ninja" ] || cmake -S . -B "$win" -G Ninja \
       -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/mingw64.cmake" >/dev/null
-    if ! log=$(cmake --build "$win" -j2 --target OstrelZeltoDLL zelto-com-roundtrip 2>&1); then
+    if ! log=$(cmake --build "$win" -j2 --target OstrelZeltoDLL zelto-com-roundtrip zelto-wait-bench 2>&1); then
       echo "$log"
       exit 1
     fi
@@ -37,9 +37,15 @@ for what in "$@"; do
     trap 'tools/wine/server.sh stop "$win"' EXIT
     WINEPREFIX="$win/wine-prefix" tools/wine/run.sh 64 regsvr32 /s \
       "$(. tools/wine/env.sh && zelto_win_path "$win/bin/OstrelZeltoDLL.dll")"
-    WINEPREFIX="$win/wine-prefix" ZELTO_COM_LINK="$win/wine-ports/com1" \
-      ZELTO_COM_CLIENT="$PWD/tools/wine/run.sh 64 $win/bin/zelto-com-roundtrip.exe" \
-      "$bench" "$what" || status=1
+    if [ "$what" = wine-waits ]; then
+      LD_PRELOAD="$preload" WINEPREFIX="$win/wine-prefix" ZELTO_COM_LINK="$win/wine-ports/com1" \
+        ZELTO_WAIT_CLIENT="$PWD/tools/wine/run.sh 64 $win/bin/zelto-wait-bench.exe" \
+        "$bench" "$what" || status=1
+    else
+      WINEPREFIX="$win/wine-prefix" ZELTO_COM_LINK="$win/wine-ports/com1" \
+        ZELTO_COM_CLIENT="$PWD/tools/wine/run.sh 64 $win/bin/zelto-com-roundtrip.exe" \
+        "$bench" "$what" || status=1
+    fi
   elif [ "$what" = cts-wait ]; then
     LD_PRELOAD="$preload" "$bench" "$what" || status=1
   else
