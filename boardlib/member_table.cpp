@@ -116,4 +116,20 @@ Variant invoke(ZeltoDLL& board, int32_t dispid, MemberKind kind, const std::vect
     return member->run(board, args);
 }
 
+const char* typeName(ValueType type) {
+    switch (type) {
+    case ValueType::Integer:
+        return "Integer";
+    case ValueType::Long:
+        return "Long";
+    case ValueType::Boolean:
+        return "Boolean";
+    case ValueType::Variant:
+        return "Variant";
+    case ValueType::None:
+        break;
+    }
+    return "";
+}
+
 } // namespace zelto

@@ -24,6 +24,9 @@ ZELTO_MEMBERS(ZELTO_DISPID, ZELTO_NO_DISPID, ZELTO_DISPID, ZELTO_DISPID)
 enum class MemberKind { Method, PropertyGet, PropertyLet };
 enum class ValueType { None, Integer, Long, Boolean, Variant };
 
+// The automation name of a type ("Integer", "Long", ...); empty for None.
+const char* typeName(ValueType type);
+
 struct Param {
     const char* name;
     ValueType type;

@@ -30,22 +30,6 @@ const char* typeName(Variant::Type type) {
     return "?";
 }
 
-const char* typeName(ValueType type) {
-    switch (type) {
-    case ValueType::Integer:
-        return "Integer";
-    case ValueType::Long:
-        return "Long";
-    case ValueType::Boolean:
-        return "Boolean";
-    case ValueType::Variant:
-        return "Variant";
-    case ValueType::None:
-        break;
-    }
-    return "";
-}
-
 // Member names are matched without regard to case, as script hosts match them.
 const Member* findMember(const std::string& name, std::optional<MemberKind> kind = {}) {
     for (const Member& m : memberTable())

@@ -12,22 +12,6 @@ namespace {
 
 using namespace zelto;
 
-const char* typeName(ValueType type) {
-    switch (type) {
-    case ValueType::Integer:
-        return "Integer";
-    case ValueType::Long:
-        return "Long";
-    case ValueType::Boolean:
-        return "Boolean";
-    case ValueType::Variant:
-        return "Variant";
-    case ValueType::None:
-        break;
-    }
-    return "";
-}
-
 std::string signature(const Member& m) {
     std::string line;
     switch (m.kind) {
