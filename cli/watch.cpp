@@ -23,8 +23,11 @@ constexpr int FullScale = 1023; // the 10-bit converter
 std::string bar(int32_t reading) {
     const int filled =
         static_cast<int>(std::clamp<int64_t>(reading, 0, FullScale) * BarWidth / FullScale);
-    return "|" + std::string(static_cast<size_t>(filled), '#') +
-           std::string(static_cast<size_t>(BarWidth - filled), ' ') + "|";
+    std::string text(BarWidth + 2, ' ');
+    text.front() = '|';
+    text.back() = '|';
+    std::fill_n(text.begin() + 1, filled, '#');
+    return text;
 }
 
 // True when the interval has passed; false when an interrupt came first.
