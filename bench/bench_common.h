@@ -26,7 +26,7 @@ namespace zelto::bench {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-using test::SimProcess;
+using sim::SimProcess;
 
 constexpr int32_t kAnalog = 777;
 constexpr auto kWait = 200ms;

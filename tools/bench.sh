@@ -21,7 +21,7 @@ if [ "$build_only" -eq 1 ]; then
   echo "built $bench"
   exit 0
 fi
-preload=$(realpath -m "$dir/bench/modemlines/libzeltomodemlines.so")
+preload=$(realpath -m "$dir/sim/modemlines/libzeltomodemlines.so")
 [ $# -gt 0 ] || set -- roundtrip com-roundtrip reply-wait cts-wait pacing
 status=0
 for what in "$@"; do

@@ -13,11 +13,11 @@
 namespace zelto::faults {
 namespace {
 
+using sim::SimProcess;
 using test::Clock;
 using test::CtsFile;
 using test::EmulatedModemLines;
 using test::PtyPair;
-using test::SimProcess;
 
 // The test plays the board on the master: answers the opening, then runs the script.
 class ScriptedBoard {

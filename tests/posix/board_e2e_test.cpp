@@ -17,11 +17,11 @@
 namespace zelto {
 namespace {
 
+using sim::SimProcess;
 using test::Clock;
 using test::CtsFile;
 using test::EmulatedModemLines;
 using test::errorOf;
-using test::SimProcess;
 using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 

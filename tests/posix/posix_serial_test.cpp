@@ -342,7 +342,7 @@ TEST(PosixSerialGone, WaitForInputEndsWhenTheDeviceVanishes) {
     EXPECT_LT(Clock::now() - start, 2s);
 }
 
-// The tests below need the modem-line emulation preloaded (see tests/modemlines).
+// The tests below need the modem-line emulation preloaded (see sim/modemlines).
 
 int modemLines(int fd) {
     int status = 0;

@@ -1,8 +1,8 @@
 // The simulator program over a real pseudo-terminal.
 
 #define ZELTO_SIM_PATH ZELTO_SIM_PROGRAM
-#include "../support/sim_process.h"
 #include "board_model.h"
+#include "sim_process.h"
 
 #include <poll.h>
 #include <sys/stat.h>
@@ -16,7 +16,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 using zelto::sim::hex;
-using zelto::test::SimProcess;
+using zelto::sim::SimProcess;
 
 // The board's end of the pseudo-terminal, as a program that talks to the board opens it.
 class Device {

@@ -1,4 +1,5 @@
-// Test-only preload library: gives pseudo-terminal slaves the modem lines they lack.
+// Preload library for the benchmarks and tests: gives pseudo-terminal slaves the modem lines they
+// lack, so that clear-to-send can be held low against the simulator.
 //
 // The modem-line requests (TIOCMGET, TIOCMBIS, TIOCMBIC, TIOCMSET, TIOCMIWAIT) on the slave side of
 // a pseudo-terminal are answered here instead of failing: clear-to-send comes from the file named

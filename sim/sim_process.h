@@ -1,6 +1,6 @@
 #pragma once
 
-// The simulator program serving a board on a pseudo-terminal, for the tests and the benchmarks:
+// The simulator program serving a board on a pseudo-terminal, for the benchmarks and the tests:
 // started with options, driven through its standard input, its log read line by line.
 
 #include "sim_log.h"
@@ -25,10 +25,7 @@
 
 extern char** environ;
 
-namespace zelto::test {
-
-// One command the simulator logged; see sim/sim_log.h.
-using LoggedCommand = sim::LogLine;
+namespace zelto::sim {
 
 class SimProcess {
   public:
@@ -135,11 +132,11 @@ class SimProcess {
 
     // The next command the board decoded, waiting up to limit for it. A line that is no
     // command comes whole, as the text.
-    std::optional<LoggedCommand> nextCommand(Millis limit = Millis{2000}) {
+    std::optional<LogLine> nextCommand(Millis limit = Millis{2000}) {
         auto line = nextLine(limit);
         if (!line)
             return std::nullopt;
-        return sim::parseLogLine(*line).value_or(LoggedCommand{{}, *line, {}, {}});
+        return parseLogLine(*line).value_or(LogLine{{}, *line, {}, {}});
     }
 
     // The byte fields of the next count commands, fewer if they do not come within limit each.
@@ -279,4 +276,4 @@ class SimProcess {
     bool m_eof = false;
 };
 
-} // namespace zelto::test
+} // namespace zelto::sim
