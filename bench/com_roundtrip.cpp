@@ -7,6 +7,7 @@
 //   zelto-com-roundtrip.exe N       prints the ns per call and the last answer
 //   zelto-com-roundtrip.exe raw N   the same for the bare Win32 exchange
 
+#include "late_bound_win.h"
 #include "member_table.h"
 
 #include <windows.h>
@@ -22,6 +23,8 @@ namespace {
 
 namespace dispid = zelto::dispid;
 using Clock = std::chrono::steady_clock;
+using zelto::bench::LateBound;
+using zelto::bench::variantOf;
 
 [[noreturn]] void fail(const char* what, HRESULT hr) {
     std::fprintf(stderr, "zelto-com-roundtrip: %s failed (0x%08lX)\n", what,
@@ -29,39 +32,17 @@ using Clock = std::chrono::steady_clock;
     std::exit(1);
 }
 
-void put(IDispatch* board, DISPID id, VARIANT value, const char* what) {
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params{&value, &named, 1, 1};
-    const HRESULT hr =
-        board->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr);
-    if (FAILED(hr))
-        fail(what, hr);
-}
-
-LONG a2d(IDispatch* board) {
-    VARIANT pin;
-    VariantInit(&pin);
-    V_VT(&pin) = VT_I4;
-    V_I4(&pin) = 0;
-    DISPPARAMS params{&pin, nullptr, 1, 0};
-    VARIANT result;
-    VariantInit(&result);
-    const HRESULT hr = board->Invoke(dispid::a2d, IID_NULL, 0, DISPATCH_METHOD, &params, &result,
-                                     nullptr, nullptr);
-    if (FAILED(hr) || V_VT(&result) != VT_I4)
-        fail("a2d(0)", hr);
+LONG a2d(LateBound& board) {
+    VARIANT pin = variantOf(LONG{0});
+    const VARIANT result = board.invoke(dispid::a2d, DISPATCH_METHOD, &pin);
+    if (V_VT(&result) != VT_I4)
+        fail("a2d(0)", E_UNEXPECTED);
     return V_I4(&result);
 }
 
-bool errflag(IDispatch* board) {
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    VARIANT result;
-    VariantInit(&result);
-    const HRESULT hr = board->Invoke(dispid::errflag, IID_NULL, 0, DISPATCH_PROPERTYGET, &none,
-                                     &result, nullptr, nullptr);
-    if (FAILED(hr) || V_VT(&result) != VT_BOOL)
-        fail("errflag", hr);
-    return V_BOOL(&result) != VARIANT_FALSE;
+bool errflag(LateBound& board) {
+    const VARIANT result = board.invoke(dispid::errflag, DISPATCH_PROPERTYGET);
+    return V_VT(&result) == VT_BOOL && V_BOOL(&result) != VARIANT_FALSE;
 }
 
 double nsSince(Clock::time_point start, long n) {
@@ -124,42 +105,26 @@ int main(int argc, char** argv) {
     HRESULT hr = CoInitialize(nullptr);
     if (FAILED(hr))
         fail("CoInitialize", hr);
-    CLSID clsid{};
-    hr = CLSIDFromProgID(L"OstrelZeltoDLL.ZeltoDLL", &clsid);
-    if (FAILED(hr))
-        fail("CLSIDFromProgID (is the server registered?)", hr);
-    IDispatch* board = nullptr;
-    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                          reinterpret_cast<void**>(&board));
-    if (FAILED(hr))
-        fail("CoCreateInstance", hr);
-
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_I2;
-    V_I2(&v) = 1;
-    put(board, dispid::CommPort, v, "CommPort = 1");
-    V_VT(&v) = VT_BOOL;
-    V_BOOL(&v) = VARIANT_TRUE;
-    put(board, dispid::portopen, v, "portopen = True");
-
-    for (int i = 0; i < 200; ++i) // warm-up, as the floor
-        a2d(board);
-    LONG value = 0;
-    const auto start = Clock::now();
-    for (long i = 0; i < n; ++i) {
-        value = a2d(board);
-        if (errflag(board)) {
-            std::fprintf(stderr, "zelto-com-roundtrip: a reply was lost\n");
-            return 1;
+    {
+        LateBound board;
+        board.put(dispid::CommPort, variantOf(LONG{1}));
+        board.put(dispid::portopen, variantOf(true));
+        for (int i = 0; i < 200; ++i) // warm-up, as the floor
+            a2d(board);
+        LONG value = 0;
+        const auto start = Clock::now();
+        for (long i = 0; i < n; ++i) {
+            value = a2d(board);
+            if (errflag(board)) {
+                std::fprintf(stderr, "zelto-com-roundtrip: a reply was lost\n");
+                return 1;
+            }
         }
-    }
-    const double ns = nsSince(start, n);
+        const double ns = nsSince(start, n);
 
-    V_BOOL(&v) = VARIANT_FALSE;
-    put(board, dispid::portopen, v, "portopen = False");
-    board->Release();
+        board.put(dispid::portopen, variantOf(false));
+        std::printf("%.1f %ld\n", ns, static_cast<long>(value));
+    }
     CoUninitialize();
-    std::printf("%.1f %ld\n", ns, static_cast<long>(value));
     return 0;
 }

@@ -13,6 +13,7 @@
 // makes itself through ZELTO_CTS_FILE (the modem-line emulation reads it); the change counts from
 // the end of that file's replacement, so a wake is if anything understated by up to one look.
 
+#include "late_bound_win.h"
 #include "member_table.h"
 #include "win32_message_pump.h"
 #include "win32_wait_calls.h"
@@ -113,47 +114,15 @@ void setCts(bool asserted) {
         fail("cannot replace " + path);
 }
 
-// The registered server's object on COM1, called as a script host would.
-class LateBound {
+// The registered server's object on COM1; the calls take pin 0.
+class ComBoard : public zelto::bench::LateBound {
   public:
-    LateBound() {
-        CLSID clsid{};
-        if (FAILED(CLSIDFromProgID(L"OstrelZeltoDLL.ZeltoDLL", &clsid)) ||
-            FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                    reinterpret_cast<void**>(&m_board))))
-            fail("cannot create the registered object");
-    }
-    ~LateBound() { m_board->Release(); }
-    LateBound(const LateBound&) = delete;
-    LateBound& operator=(const LateBound&) = delete;
-
-    void open(bool open) {
-        VARIANT v;
-        VariantInit(&v);
-        V_VT(&v) = VT_BOOL;
-        V_BOOL(&v) = open ? VARIANT_TRUE : VARIANT_FALSE;
-        DISPID named = DISPID_PROPERTYPUT;
-        DISPPARAMS params{&v, &named, 1, 1};
-        if (FAILED(m_board->Invoke(zelto::dispid::portopen, IID_NULL, 0, DISPATCH_PROPERTYPUT,
-                                   &params, nullptr, nullptr, nullptr)))
-            fail("portopen failed");
-    }
+    void open(bool open) { put(zelto::dispid::portopen, zelto::bench::variantOf(open)); }
     long call(DISPID id) {
-        VARIANT pin;
-        VariantInit(&pin);
-        V_VT(&pin) = VT_I4;
-        V_I4(&pin) = 0;
-        DISPPARAMS params{&pin, nullptr, 1, 0};
-        VARIANT result;
-        VariantInit(&result);
-        if (FAILED(m_board->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr,
-                                   nullptr)))
-            fail("a call failed");
+        VARIANT pin = zelto::bench::variantOf(LONG{0});
+        const VARIANT result = invoke(id, DISPATCH_METHOD, &pin);
         return V_VT(&result) == VT_I4 ? V_I4(&result) : 0;
     }
-
-  private:
-    IDispatch* m_board = nullptr;
 };
 
 struct Contender {
@@ -179,10 +148,10 @@ waitRunner(DISPID member, const std::vector<std::string>& pids) {
         if (c.today)
             zelto::win32WaitCalls() = {noPeriod, noPeriod, Sleep, sleepingPause};
         zelto::Win32MessagePump pump;
-        std::unique_ptr<LateBound> com;
+        std::unique_ptr<ComBoard> com;
         std::unique_ptr<zelto::ZeltoDLL> board;
         if (c.com) {
-            com = std::make_unique<LateBound>();
+            com = std::make_unique<ComBoard>();
             com->open(true);
         } else {
             board = std::make_unique<zelto::ZeltoDLL>(zelto::makeSystemSerialComponent(),
@@ -246,7 +215,7 @@ int main(int argc, char** argv) {
             const zelto::Win32WaitCalls fine = zelto::win32WaitCalls();
             if (c.today)
                 zelto::win32WaitCalls() = {noPeriod, noPeriod, Sleep, sleepingPause};
-            LateBound com;
+            ComBoard com;
             zelto::Win32MessagePump pump;
             zelto::ZeltoDLL board(zelto::makeSystemSerialComponent(), c.pump ? &pump : nullptr);
             if (c.com)

@@ -6,6 +6,7 @@
 
 #include "board_model.h"
 #include "errors.h"
+#include "fuzz_values.h"
 #include "member_table.h"
 #include "sim_serial.h"
 #include "zeltodll.h"
@@ -43,25 +44,6 @@ int32_t anError(FuzzedDataProvider& in) {
     static const int32_t kComponentErrors[] = {err::PortIoError, err::DeviceGone, err::PortNotOpen,
                                                err::NoSuchPort};
     return kComponentErrors[in.ConsumeIntegralInRange<size_t>(0, 3)];
-}
-
-Variant anArgument(FuzzedDataProvider& in) {
-    switch (in.ConsumeIntegralInRange(0, 6)) {
-    case 0:
-        return Variant();
-    case 1:
-        return Variant::null();
-    case 2:
-        return Variant(in.ConsumeBool());
-    case 3:
-        return Variant(in.ConsumeIntegral<int16_t>());
-    case 4:
-        return Variant(in.ConsumeIntegral<int32_t>());
-    case 5:
-        return Variant(in.ConsumeFloatingPoint<double>());
-    default:
-        return Variant(in.ConsumeRandomLengthString(12));
-    }
 }
 
 // What a reply-reading member may return: the board's bytes, combined.
@@ -171,7 +153,7 @@ class Driver : public MessagePump {
         }
         std::vector<Variant> args;
         for (size_t i = 0; i < count; ++i)
-            args.push_back(anArgument(m_in));
+            args.push_back(fuzz::anyValue(m_in, false));
         m_lastDispid = dispid;
         try {
             checkResult(dispid, kind, invoke(*m_board, dispid, kind, args));

@@ -4,6 +4,7 @@
 
 #include "encoding.h"
 #include "errors.h"
+#include "fuzz_values.h"
 #include "variant.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -50,37 +51,6 @@ template <typename F> auto attempt(const Variant& v, F f) -> Outcome<decltype(f(
                 "a conversion raised an unexpected error", v);
     }
     return out;
-}
-
-Variant makeValue(FuzzedDataProvider& in) {
-    switch (in.ConsumeIntegralInRange(0, 7)) {
-    case 0:
-        return Variant();
-    case 1:
-        return Variant::null();
-    case 2:
-        return Variant(in.ConsumeBool());
-    case 3:
-        return Variant(in.ConsumeIntegral<int16_t>());
-    case 4:
-        return Variant(in.ConsumeIntegral<int32_t>());
-    case 5: { // any bit pattern: infinities, NaNs, subnormals, halves
-        const uint64_t bits = in.ConsumeIntegral<uint64_t>();
-        double d = 0;
-        std::memcpy(&d, &bits, sizeof d);
-        return Variant(d);
-    }
-    case 6: { // strings made of what numbers are written with, to reach the parser's corners
-        static const char kAlphabet[] = " \t+-.0123456789eE5xX";
-        std::string s;
-        const size_t n = in.ConsumeIntegralInRange<size_t>(0, 24);
-        for (size_t i = 0; i < n; ++i)
-            s += kAlphabet[in.ConsumeIntegralInRange<size_t>(0, sizeof kAlphabet - 2)];
-        return Variant(s);
-    }
-    default:
-        return Variant(in.ConsumeRandomLengthString(40));
-    }
 }
 
 // The whole number a finite double rounds to, half to even, when it fits the range.
@@ -139,15 +109,11 @@ void checkConversions(const Variant& v) {
         radix = first != std::string::npos && s[first] == '&';
         if (!radix && !onlyNumberCharacters(s))
             require(asDouble.error == 13, "a text with other characters is no number", v);
-        size_t begin = 0;
-        size_t end = s.size();
-        while (begin < end && std::isspace(static_cast<unsigned char>(s[begin])))
-            ++begin;
-        while (end > begin && std::isspace(static_cast<unsigned char>(s[end - 1])))
-            --end;
         std::string word;
-        for (size_t i = begin; i < end; ++i)
-            word += static_cast<char>(std::tolower(static_cast<unsigned char>(s[i])));
+        if (first != std::string::npos)
+            word = s.substr(first, s.find_last_not_of(" \t\n\v\f\r") - first + 1);
+        for (char& c : word)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (word == "true" || word == "false")
             require(asBoolean.value == (word == "true"), "True and False in any case", v);
         else if (!asDouble.value)
@@ -217,7 +183,7 @@ void checkBuilders(const Variant& v) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     while (in.remaining_bytes() > 0) {
-        const Variant v = makeValue(in);
+        const Variant v = zelto::fuzz::anyValue(in, true);
         checkConversions(v);
         checkBuilders(v);
     }

@@ -15,12 +15,17 @@ std::wstring guidText(REFGUID guid) {
     return text;
 }
 
+// This width's type library kind and the registry view and kind of the other width.
 #ifdef _WIN64
 constexpr SYSKIND kSysKind = SYS_WIN64;
 constexpr const wchar_t* kSysKindName = L"win64";
+constexpr REGSAM kOtherView = KEY_WOW64_32KEY;
+constexpr const wchar_t* kOtherSysKindName = L"win32";
 #else
 constexpr SYSKIND kSysKind = SYS_WIN32;
 constexpr const wchar_t* kSysKindName = L"win32";
+constexpr REGSAM kOtherView = KEY_WOW64_64KEY;
+constexpr const wchar_t* kOtherSysKindName = L"win64";
 #endif
 
 // Writes a string value (the key's default value when name is null), creating the key.
@@ -36,13 +41,6 @@ HRESULT setValue(const std::wstring& key, const wchar_t* name, const std::wstrin
     return rc == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(rc);
 }
 
-#ifdef _WIN64
-constexpr REGSAM kOtherView = KEY_WOW64_32KEY;
-constexpr const wchar_t* kOtherSysKindName = L"win32";
-#else
-constexpr REGSAM kOtherView = KEY_WOW64_64KEY;
-constexpr const wchar_t* kOtherSysKindName = L"win64";
-#endif
 constexpr REGSAM kBothViews[] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
 
 // Deletes a key with everything below it in one registry view (0: this process's view).
