@@ -54,7 +54,7 @@ windows() {
         dir="$root/build-release-win$bits"
         cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELTO_TESTS=OFF \
             -DZELTO_WERROR=ON -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw$bits.cmake" &&
-            cmake --build "$dir" -j"$jobs" --target OstrelZeltoDLL Warmscope || return 1
+            cmake --build "$dir" -j"$jobs" || return 1
         ls -l "$dir/bin/OstrelZeltoDLL.dll" "$dir/bin/Warmscope.exe" || return 1
     done
 }
