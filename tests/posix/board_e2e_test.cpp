@@ -71,23 +71,6 @@ TEST_P(WireOverPty, TheBoardDecodesTheBytesAndAnswers) {
 INSTANTIATE_TEST_SUITE_P(Rows, WireOverPty, ::testing::ValuesIn(test::modelledRows()),
                          test::rowName);
 
-TEST(BoardOverPty, EveryByteValueCrossesUnchanged) {
-    // Writing value v sends every data byte value 0x80..0xFF over the whole set; reading it back
-    // brings every value 0..255 from the board.
-    SimProcess sim;
-    auto board = boardOn(sim.device());
-    openBoard(*board, sim);
-    auto valueAt = [](int address) { return (address * 37 + 11) & 0xFF; };
-    for (int a = 0; a < 256; ++a)
-        board->eeprom(a, valueAt(a));
-    for (int a = 0; a < 256; ++a) {
-        ASSERT_EQ(board->eeprom(a), valueAt(a)) << "address " << a;
-        ASSERT_FALSE(board->errflag());
-    }
-    EXPECT_EQ(board->readbyte(), 0) << "a reply byte was left over";
-    EXPECT_TRUE(board->errflag());
-}
-
 TEST(BoardOverPty, MemberWaitsForClearToSendThenWritesExactlyItsBytes) {
     CtsFile cts;
     EmulatedModemLines lines(cts.path());
@@ -161,19 +144,6 @@ TEST(BoardOverPty, SecondProgramCannotOpenTheSameBoard) {
     EXPECT_EQ(sim.nextBytes(1), Lines{"01"});
     first->portopen(false);
     EXPECT_EQ(openBoard(*second, sim), (Lines{"00", "01", "04 80", "02 80"}));
-}
-
-TEST(BoardOverPty, PortThatDoesNotExist) {
-    ZeltoDLL board(std::make_unique<PosixSerial>("/dev/zelto-no-such-device"));
-    EXPECT_EQ(errorOf([&] { board.portopen(true); }), err::NoSuchPort);
-    EXPECT_FALSE(board.portopen());
-
-    ZeltoDLL byNumber; // the system component: numbers name /dev/ttyS devices
-    EXPECT_EQ(byNumber.CommPort(), 1);
-    EXPECT_EQ(errorOf([&] { byNumber.CommPort(0); }), err::InvalidPortNumber);
-    byNumber.CommPort(255);
-    EXPECT_EQ(byNumber.CommPort(), 255);
-    EXPECT_EQ(errorOf([&] { byNumber.portopen(true); }), err::NoSuchPort);
 }
 
 } // namespace
