@@ -70,15 +70,24 @@ void SerialBase::setCommPort(int16_t port) {
 
 void SerialBase::setPortOpen(bool open) {
     if (!open) {
-        if (portOpen())
+        if (portOpen()) {
             closePort();
+            releasePort();
+        }
         m_gone = false;
         return;
     }
     if (portOpen())
         raise(err::PortAlreadyOpen);
     m_gone = false;
-    openPort();
+    if (!claimPort())
+        raise(err::PortInUse);
+    try {
+        openPort();
+    } catch (...) {
+        releasePort();
+        throw;
+    }
 }
 
 void SerialBase::requireOpen() const {

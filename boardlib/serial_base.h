@@ -33,7 +33,8 @@ inline constexpr long StandardRates[] = {
 // and fails with the same number:
 // - port numbers 1 to 255, else err::InvalidPortNumber; the number cannot change while the port is
 //   open, and an open port cannot be opened again (err::PortAlreadyOpen); closing a closed port
-//   does nothing;
+//   does nothing; a port that another opener, in this or another process, holds fails with
+//   err::PortInUse before anything is opened or written;
 // - handshaking 0 none, 1 XON/XOFF, 2 RTS/CTS, 3 both; input length and threshold 0 or more; a
 //   settings string as LineSettings::parse reads it; any other value fails with
 //   err::InvalidArgument and keeps the previous one;
@@ -75,6 +76,11 @@ class SerialBase : public SerialComponent {
     // Called with the port closed / open, after the rules were checked.
     virtual void openPort() = 0;
     virtual void closePort() = 0;
+    // Where the system itself lets a second opener of a port in, a component keeps it out with a
+    // claim on the port, taken before openPort and given back after closePort (or a failed
+    // openPort): false when another opener holds it. The default claims nothing.
+    virtual bool claimPort() { return true; }
+    virtual void releasePort() {}
     // Called with the port open.
     virtual bool readCts(Millis maxWait) = 0;
     virtual void writeBytes(const Bytes& bytes) = 0;

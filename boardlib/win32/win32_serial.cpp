@@ -57,6 +57,32 @@ int32_t serialErrorNumber(DWORD code, bool opening) {
 Win32Serial::~Win32Serial() {
     if (portOpen())
         closePort();
+    releasePort();
+}
+
+bool Win32Serial::claimPort() {
+    // The object's existence is the claim, not its ownership: a mutex is re-entrant for its owning
+    // thread, and two board objects on one thread must exclude each other too. The name is the
+    // port's alone, the same for 32- and 64-bit processes, and the system removes the object with
+    // the last handle to it, so the claim also ends with the process.
+    const std::wstring name = L"Local\\OstrelZeltoDLL.COM" + std::to_wstring(commPort());
+    HANDLE claim = CreateMutexW(nullptr, FALSE, name.c_str());
+    if (!claim) {
+        if (GetLastError() == ERROR_ACCESS_DENIED) // made by another user's program
+            return false;
+        raise(err::PortIoError);
+    }
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(claim);
+        return false;
+    }
+    m_claim = claim;
+    return true;
+}
+
+void Win32Serial::releasePort() {
+    if (m_claim)
+        CloseHandle(std::exchange(m_claim, nullptr));
 }
 
 void Win32Serial::openPort() {

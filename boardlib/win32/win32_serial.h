@@ -11,8 +11,9 @@ namespace zelto {
 // The serial component on Windows: port n is \\.\COMn. Reads and writes block in the operating
 // system, bounded by the port's timeouts, and wake when the byte comes or the write goes; a wait
 // for clear-to-send looks at the line every millisecond and sleeps in between, with the system's
-// timer resolution raised to a millisecond while any such wait lasts. The line rules are
-// SerialBase's.
+// timer resolution raised to a millisecond while any such wait lasts. Opening is exclusive, also
+// where the system does not enforce it (Wine): while a port is open, a named object of the port
+// exists, and an opener that finds it already there is refused. The line rules are SerialBase's.
 class Win32Serial final : public SerialBase {
   public:
     Win32Serial() = default;
@@ -27,6 +28,8 @@ class Win32Serial final : public SerialBase {
   private:
     void openPort() override;
     void closePort() override;
+    bool claimPort() override;
+    void releasePort() override;
     bool readCts(Millis maxWait) override;
     void writeBytes(const Bytes& bytes) override;
     // One byte at a time whatever the input length.
@@ -38,9 +41,10 @@ class Win32Serial final : public SerialBase {
     void setReadTimeout(DWORD ms);
 
     HANDLE m_handle = INVALID_HANDLE_VALUE;
+    HANDLE m_claim = nullptr;
 
     DWORD m_readTimeout = MAXDWORD - 1; // what the port is set to; MAXDWORD - 1 = not yet set
-    int m_waits = 0; // nesting of beginWait
+    int m_waits = 0;                    // nesting of beginWait
 };
 
 // The component's error number for a Win32 error code met while opening (opening true) or using the

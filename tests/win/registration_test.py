@@ -5,11 +5,14 @@ Usage: registration_test.py RUN_SH BITS DLL_WINDOWS_PATH WORK_DIR [OTHER_WIDTH_D
 The whole of HKLM\\Software and HKCU\\Software is exported before, after registering and after
 unregistering; the differences must be the server's keys and nothing else. With the other width's
 DLL, both are registered side by side and each is unregistered in turn: the other must still be
-created from its own script host, and the type library must point at files that exist.
+created from its own script host, and the type library must point at files that exist. With both
+registered, a script host of either width holding COM4 keeps one of the other width out.
 """
 import os
+import select
 import subprocess
 import sys
+import time
 
 CLSID = "{6570A0BF-9B8E-46CF-8EFE-E08580A34D9C}"
 IID = "{081D19C9-FC85-4717-93FE-DFDC9FDD014A}"
@@ -90,6 +93,69 @@ def creates(width):
     return "created 0" in out
 
 
+def build_dir():
+    """The build tree around the working directory, whose wine-ports folder holds COM1..COM4."""
+    d = os.getcwd()
+    while not os.path.exists(os.path.join(d, "CMakeCache.txt")):
+        d = os.path.dirname(d)
+    return d
+
+
+def received(master, want, seconds):
+    """What the board's end of the port gets, up to want bytes within the time, answering the
+    opening's 0x01."""
+    got = b""
+    end = time.monotonic() + seconds
+    while len(got) < want and (left := end - time.monotonic()) > 0 and \
+            select.select([master], [], [], left)[0]:
+        try:
+            chunk = os.read(master, 64)
+        except OSError:  # no opener left
+            break
+        if b"\x01" in chunk:
+            os.write(master, b"\x33")
+        got += chunk
+    return got
+
+
+def port_held_across_widths():
+    """While a script host of one width holds COM4, one of the other width is refused with 8102
+    and writes nothing; the holder's opening is all the port gets."""
+    master, slave = os.openpty()
+    link = os.path.join(build_dir(), "wine-ports", "com4")
+    stop = os.path.join(work, "stop")
+    if os.path.lexists(link):
+        os.remove(link)
+    os.symlink(os.ttyname(slave), link)
+    hold, try_open = (os.path.join(work, name) for name in ("hold.vbs", "open.vbs"))
+    with open(hold, "w") as f:
+        f.write(f'Set b = CreateObject("{PROGID}")\r\nb.CommPort = 4\r\nb.portopen = True\r\n'
+                'Set fs = CreateObject("Scripting.FileSystemObject")\r\nt = Timer\r\n'
+                f'Do While Not fs.FileExists("{win_path(stop)}") And Timer - t < 30\r\nLoop\r\n')
+    with open(try_open, "w") as f:
+        f.write(f'On Error Resume Next\r\nSet b = CreateObject("{PROGID}")\r\nb.CommPort = 4\r\n'
+                'b.portopen = True\r\nWScript.Echo "opening " & Err.Number\r\n')
+    try:
+        for holder, other in ((bits, other_bits), (other_bits, bits)):
+            if os.path.exists(stop):
+                os.remove(stop)
+            host = subprocess.Popen([run_sh, holder, "cscript", "//nologo", win_path(hold)],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            opening = received(master, 6, 20)
+            check(opening == bytes.fromhex("00 01 04 80 02 80"),
+                  f"a {holder}-bit script host opens COM4 ({opening.hex(' ')})")
+            out = wine("cscript", "//nologo", win_path(try_open), width=other).stdout.strip()
+            check("opening 8102" in out, f"a {other}-bit script host is refused with 8102 ({out})")
+            sent = received(master, 1, 0.5)
+            check(sent == b"", f"the refused opener wrote nothing ({sent.hex(' ')})")
+            open(stop, "w").close()
+            host.wait(30)
+    finally:
+        os.remove(link)
+        os.close(master)
+        os.close(slave)
+
+
 def library_points_at(staying):
     """The type library's help folder and every file it is registered with are the staying DLL's
     and exist."""
@@ -108,6 +174,7 @@ def side_by_side():
               f"{width}-bit registers beside the other width")
     for width in (bits, other_bits):
         check(creates(width), f"{width}-bit script host creates the object with both registered")
+    port_held_across_widths()
     for gone, stays in ((mine, other), (other, mine)):
         check(wine("regsvr32", "/s", "/u", gone[0], width=gone[1]).returncode == 0,
               f"{gone[1]}-bit unregisters")
