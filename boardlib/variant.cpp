@@ -140,7 +140,8 @@ int64_t wholeInRange(const Variant& v, int64_t lo, int64_t hi) {
         return n;
     }
     case Variant::Type::Double:
-        return roundedInRange(v.real(), lo, hi);
+    case Variant::Type::Foreign:
+        return roundedInRange(v.toDouble(), lo, hi);
     case Variant::Type::String:
         return roundedInRange(
             textValue(parseNumber(v.text()), hi > std::numeric_limits<int16_t>::max() ? 32 : 16),
@@ -150,6 +151,10 @@ int64_t wholeInRange(const Variant& v, int64_t lo, int64_t hi) {
 }
 
 } // namespace
+
+bool Variant::Foreign::operator==(const Foreign& other) const {
+    return value == other.value || value->equals(*other.value);
+}
 
 int32_t Variant::toLong() const {
     return static_cast<int32_t>(wholeInRange(*this, std::numeric_limits<int32_t>::min(),
@@ -175,6 +180,8 @@ double Variant::toDouble() const {
         return real();
     case Type::String:
         return textValue(parseNumber(text()), 32);
+    case Type::Foreign:
+        return foreign()->number();
     }
     raise(err::TypeMismatch);
 }
@@ -190,10 +197,13 @@ bool Variant::toBoolean() const {
     case Type::Long:
         return integral() != 0;
     case Type::Double:
+    case Type::Foreign: {
         // NaN and the infinities are no number, and so no truth value either.
-        if (!std::isfinite(real()))
+        const double d = toDouble();
+        if (!std::isfinite(d))
             raise(err::Overflow);
-        return real() != 0.0;
+        return d != 0.0;
+    }
     case Type::String: {
         const std::string t = trimmed(text());
         if (equalsIgnoringCase(t, "true"))

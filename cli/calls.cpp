@@ -26,6 +26,8 @@ const char* typeName(Variant::Type type) {
         return "Double";
     case Variant::Type::String:
         return "String";
+    case Variant::Type::Foreign:
+        return "Object";
     }
     return "?";
 }
@@ -159,6 +161,7 @@ std::string formatResult(const Call& call, const Variant& value) {
         break;
     case Variant::Type::Empty:
     case Variant::Type::Null:
+    case Variant::Type::Foreign:
         return typeName(value.type());
     }
     return text + " (" + typeName(value.type()) + ")";

@@ -98,6 +98,7 @@ void checkConversions(const Variant& v) {
     }
     case T::Double:
     case T::String:
+    case T::Foreign:
         break;
     }
 

@@ -3,21 +3,46 @@
 #include "errors.h"
 #include "holders.h"
 
-#include <new>
+#include <memory>
 
 namespace zelto::com {
 namespace {
 
-// Values of types the core lacks, turned into the nearest core type by the runtime's own rules.
-Variant viaDouble(const VARIANT& v) {
-    VariantHolder converted;
-    const HRESULT hr = VariantChangeType(converted.get(), const_cast<VARIANT*>(&v), 0, VT_R8);
-    if (hr == DISP_E_OVERFLOW)
-        raise(err::Overflow);
-    if (FAILED(hr))
-        raise(err::TypeMismatch);
-    return Variant(V_R8(converted.get()));
-}
+// An automation value of a type the core lacks, kept as a copy of its own; its number is the
+// runtime's conversion of it.
+class AutomationValue final : public ForeignValue {
+  public:
+    explicit AutomationValue(const VARIANT& v) {
+        if (FAILED(VariantCopy(m_value.get(), const_cast<VARIANT*>(&v))))
+            raise(err::TypeMismatch);
+    }
+    double number() const override {
+        VariantHolder converted;
+        const HRESULT hr =
+            VariantChangeType(converted.get(), const_cast<VARIANT*>(m_value.get()), 0, VT_R8);
+        if (hr == DISP_E_OVERFLOW)
+            raise(err::Overflow);
+        if (FAILED(hr))
+            raise(err::TypeMismatch);
+        return V_R8(converted.get());
+    }
+    // The same type and value; arrays and objects only as the same one.
+    bool equals(const ForeignValue& other) const override {
+        const auto* o = dynamic_cast<const AutomationValue*>(&other);
+        if (!o || V_VT(o->get()) != V_VT(get()))
+            return false;
+        if (V_VT(get()) & VT_ARRAY)
+            return V_ARRAY(o->get()) == V_ARRAY(get());
+        if (V_VT(get()) == VT_DISPATCH || V_VT(get()) == VT_UNKNOWN)
+            return V_UNKNOWN(o->get()) == V_UNKNOWN(get());
+        return VarCmp(const_cast<VARIANT*>(get()), const_cast<VARIANT*>(o->get()),
+                      LOCALE_USER_DEFAULT, 0) == static_cast<HRESULT>(VARCMP_EQ);
+    }
+    const VARIANT* get() const { return m_value.get(); }
+
+  private:
+    VariantHolder m_value;
+};
 
 } // namespace
 
@@ -37,35 +62,16 @@ Variant fromVariant(const VARIANT& v) {
         return Variant(V_BOOL(&v) != VARIANT_FALSE);
     case VT_I2:
         return Variant(static_cast<int16_t>(V_I2(&v)));
-    case VT_UI1:
-        return Variant(static_cast<int16_t>(V_UI1(&v)));
-    case VT_I1:
-        return Variant(static_cast<int16_t>(V_I1(&v)));
     case VT_I4:
         return Variant(static_cast<int32_t>(V_I4(&v)));
-    case VT_INT:
-        return Variant(static_cast<int32_t>(V_INT(&v)));
-    case VT_UI2:
-        return Variant(static_cast<int32_t>(V_UI2(&v)));
     case VT_R8:
         return Variant(V_R8(&v));
-    case VT_R4:
-        return Variant(static_cast<double>(V_R4(&v)));
     case VT_BSTR: {
         const BSTR s = V_BSTR(&v);
         return Variant(toUtf8(s, s ? static_cast<int>(SysStringLen(s)) : 0));
     }
-    case VT_UI4:
-    case VT_UINT:
-    case VT_I8:
-    case VT_UI8:
-    case VT_CY:
-    case VT_DATE:
-    case VT_DECIMAL:
-        return viaDouble(v);
     default:
-        // Objects, arrays, error values and the like have no number to give.
-        raise(err::TypeMismatch);
+        return Variant(std::make_shared<const AutomationValue>(v));
     }
 }
 
@@ -97,6 +103,13 @@ void toVariant(const Variant& value, VARIANT* out) {
         V_BSTR(out) = Bstr::fromUtf8(value.text()).detach();
         V_VT(out) = VT_BSTR;
         return;
+    case Variant::Type::Foreign: {
+        // Only this layer makes foreign values.
+        const auto* held = dynamic_cast<const AutomationValue*>(value.foreign().get());
+        if (!held || FAILED(VariantCopy(out, const_cast<VARIANT*>(held->get()))))
+            raise(err::TypeMismatch);
+        return;
+    }
     }
 }
 

@@ -1,6 +1,8 @@
 #include "board_fixture.h"
 
 #include <chrono>
+#include <memory>
+#include <optional>
 
 namespace zelto::test {
 namespace {
@@ -84,11 +86,58 @@ TEST_F(CoreTest, ClosingSendsNothingAndReopeningResendsTheCache) {
     EXPECT_EQ(hexWrites(*serial), (V{"00", "01", "05 83", "02 80"}));
 }
 
-TEST_F(CoreTest, ABadCachedValueFailsTheOpeningAfterTheHandshake) {
-    board->tris(Variant("abc"));
-    EXPECT_EQ(errorOf([&] { board->portopen(true); }), 13);
-    EXPECT_EQ(hexWrites(*serial), (V{"00", "01", "04 80"}));
-    EXPECT_TRUE(board->portopen());
+// A value of a type the core does not know, with or without a number of its own.
+struct OtherValue final : ForeignValue {
+    explicit OtherValue(std::optional<double> n) : n(n) {}
+    double number() const override {
+        if (!n)
+            raise(err::TypeMismatch);
+        return *n;
+    }
+    bool equals(const ForeignValue& o) const override {
+        const auto* other = dynamic_cast<const OtherValue*>(&o);
+        return other && other->n == n;
+    }
+    std::optional<double> n;
+};
+
+// The direction value is kept as given; only sending it converts it, at the next opening or at once
+// with the port open, and a value that cannot be sent fails with nothing of it written.
+TEST_F(CoreTest, ACachedValueIsKeptAsGivenAndFailsOnlyWhenSent) {
+    const struct {
+        const char* what;
+        Variant value;
+        int32_t error;
+        V sent; // the direction bytes
+    } rows[] = {
+        {"a text without a number", Variant("abc"), 13, {}},
+        {"Null", Variant::null(), 94, {}},
+        {"a value without a number (an array, an object)",
+         Variant(std::make_shared<OtherValue>(std::nullopt)),
+         13,
+         {}},
+        {"a value with a number of its own (a date, an amount)",
+         Variant(std::make_shared<OtherValue>(15.0)),
+         0,
+         {"03 87"}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        make();
+        board->tris(r.value);
+        EXPECT_TRUE(serial->writes().empty());
+        EXPECT_EQ(board->tris(), r.value);
+        EXPECT_EQ(errorOf([&] { board->portopen(true); }), r.error);
+        V opening{"00", "01", "04 80"};
+        opening.insert(opening.end(), r.sent.begin(), r.sent.end());
+        EXPECT_EQ(hexWrites(*serial), opening);
+        EXPECT_TRUE(board->portopen());
+        serial->clearWrites();
+        EXPECT_EQ(errorOf([&] { board->tris(r.value); }), r.error) << "with the port open";
+        EXPECT_EQ(hexWrites(*serial), r.sent);
+        board->portopen(false);
+        EXPECT_EQ(board->tris(), r.value);
+    }
 
     make();
     board->pins(300);

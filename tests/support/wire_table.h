@@ -23,6 +23,8 @@ inline void PrintTo(const Variant& a, std::ostream* os) {
         *os << a.real();
     else if (a.isEmpty() || a.isNull())
         *os << (a.isNull() ? "Null" : "Empty");
+    else if (a.type() == Variant::Type::Foreign)
+        *os << "(another type)";
     else if (a.type() == Variant::Type::Boolean)
         *os << (a.integral() ? "True" : "False");
     else

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 
 using namespace zelto;
@@ -97,6 +98,21 @@ const std::vector<FailureRow>& failureRows() {
          [](com::ZeltoObject& o) { return o.put_tris(v(Variant::null())); }, d::tris,
          DISPATCH_PROPERTYPUT, [] { return std::vector<VARIANT>{v(Variant::null())}; }, 94,
          "Invalid use of Null"},
+        {"tris with an array sent", true, false,
+         [](com::ZeltoObject& o) {
+             VariantHolder array;
+             V_VT(array.get()) = VT_ARRAY | VT_I4;
+             V_ARRAY(array.get()) = SafeArrayCreateVector(VT_I4, 0, 2);
+             return o.put_tris(*array.get());
+         },
+         d::tris, DISPATCH_PROPERTYPUT,
+         [] {
+             VARIANT array;
+             V_VT(&array) = VT_ARRAY | VT_I4;
+             V_ARRAY(&array) = SafeArrayCreateVector(VT_I4, 0, 2);
+             return std::vector<VARIANT>{array};
+         },
+         13, "Type mismatch"},
         {"port held by another program", false, true,
          [](com::ZeltoObject& o) { return o.put_portopen(VARIANT_TRUE); }, d::portopen,
          DISPATCH_PROPERTYPUT, [] { return std::vector<VARIANT>{v(true)}; }, 8102,
@@ -188,6 +204,58 @@ TEST_F(ObjectTest, TypedArgumentsAreCoercedByTheRuntime) {
     }
     EXPECT_EQ(V_I2(&seven), 7);
     EXPECT_EQ(m_sim->written(), "") << "the port is closed: pins works on its cache";
+}
+
+// tris keeps whatever a client gave it and gives it back with its type; only sending converts it.
+TEST_F(ObjectTest, TrisKeepsAnyValueWithItsType) {
+    const auto make = [](VARTYPE type, auto set) {
+        VARIANT x;
+        VariantInit(&x);
+        V_VT(&x) = type;
+        set(x);
+        return x;
+    };
+    const LONG elements[] = {3, 4};
+    VariantHolder array;
+    V_VT(array.get()) = VT_ARRAY | VT_I4;
+    V_ARRAY(array.get()) = SafeArrayCreateVector(VT_I4, 0, 2);
+    std::memcpy(V_ARRAY(array.get())->pvData, elements, sizeof elements);
+    const struct {
+        const char* what;
+        VARIANT in;
+        const char* sent; // with the port open; empty when it fails with 13
+    } rows[] = {
+        {"byte 200", make(VT_UI1, [](VARIANT& x) { V_UI1(&x) = 200; }), "\x02\xE4"},
+        {"currency 2.5", make(VT_CY, [](VARIANT& x) { V_CY(&x).int64 = 25000; }), "\x02\x81"},
+        {"date", make(VT_DATE, [](VARIANT& x) { V_DATE(&x) = 3.0; }), "\x03\x81"},
+        {"array", *array.get(), ""},
+        {"object", make(VT_DISPATCH, [this](VARIANT& x) { V_DISPATCH(&x) = m_disp.get(); }), ""},
+    };
+    open();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        m_sim->clearWrites();
+        const bool sendable = *row.sent != '\0';
+        EXPECT_EQ(call(d::tris, DISPATCH_PROPERTYPUT, {row.in}).number(), sendable ? -1 : 13);
+        EXPECT_EQ(m_sim->written(), row.sent);
+        ASSERT_HRESULT_SUCCEEDED(m_object->put_portopen(VARIANT_FALSE));
+        const InvokeResult got = call(d::tris, DISPATCH_PROPERTYGET);
+        const VARIANT& out = *got.value.get();
+        ASSERT_EQ(V_VT(&out), V_VT(&row.in));
+        if (V_VT(&out) & VT_ARRAY) {
+            EXPECT_NE(V_ARRAY(&out), V_ARRAY(&row.in)) << "a copy";
+            EXPECT_EQ(std::memcmp(V_ARRAY(&out)->pvData, elements, sizeof elements), 0);
+        } else if (V_VT(&out) == VT_DISPATCH) {
+            EXPECT_EQ(V_DISPATCH(&out), V_DISPATCH(&row.in));
+        } else {
+            EXPECT_EQ(VarCmp(const_cast<VARIANT*>(&out), const_cast<VARIANT*>(&row.in),
+                             LOCALE_USER_DEFAULT, 0),
+                      static_cast<HRESULT>(VARCMP_EQ));
+        }
+        // Also lets the object go that kept this one.
+        EXPECT_EQ(call(d::tris, DISPATCH_PROPERTYPUT, {v(Variant())}).hr, S_OK);
+        open();
+    }
 }
 
 TEST_F(ObjectTest, A2dconfTakesVariablesAndLiteralsAndLeavesVariablesAlone) {

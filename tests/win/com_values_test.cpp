@@ -26,18 +26,23 @@ TEST(VariantTranslation, FromAutomationValues) {
     V_VT(&i4ref) = VT_BYREF | VT_I4;
     V_I4REF(&i4ref) = &refd;
 
+    // A type the core lacks is carried as it is; its number is the runtime's.
     const struct {
         const char* what;
         VARIANT in;
-        Variant out;
+        Variant::Type type;
+        double number;
     } rows[] = {
-        {"byte", ui1, Variant(int16_t{200})},
-        {"currency", cy, Variant(2.5)},
-        {"variable (by reference)", vRef(&inner), Variant(int32_t{70000})},
-        {"typed by reference", i4ref, Variant(int32_t{42})},
+        {"byte", ui1, Variant::Type::Foreign, 200},
+        {"currency", cy, Variant::Type::Foreign, 2.5},
+        {"variable (by reference)", vRef(&inner), Variant::Type::Long, 70000},
+        {"typed by reference", i4ref, Variant::Type::Long, 42},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(com::fromVariant(row.in), row.out) << row.what;
+    for (const auto& row : rows) {
+        const Variant got = com::fromVariant(row.in);
+        EXPECT_EQ(got.type(), row.type) << row.what;
+        EXPECT_EQ(got.toDouble(), row.number) << row.what;
+    }
 }
 
 TEST(VariantTranslation, ValuesWithoutANumberAreTypeMismatch) {
@@ -51,7 +56,7 @@ TEST(VariantTranslation, ValuesWithoutANumberAreTypeMismatch) {
     V_ERROR(&error) = DISP_E_PARAMNOTFOUND;
     for (const VARIANT& v : {dispatch, error}) {
         try {
-            com::fromVariant(v);
+            com::fromVariant(v).toLong();
             ADD_FAILURE() << "no error for type " << V_VT(&v);
         } catch (const AutomationError& e) {
             EXPECT_EQ(e.number(), err::TypeMismatch);
