@@ -29,6 +29,10 @@ Expect "portopen", board.portopen, True
 Expect "ready", board.ready, True
 Expect "ok", board.ok, True
 ExpectErr "ok", 0
+' One argument too many: refused before anything is sent, so pin 1 stays low.
+board.high 1, 2
+ExpectErr "high 1, 2", 450
+Expect "the board's port after high 1, 2", board.pins, 0
 
 x = board.a2d(0)
 ExpectErr "a2d(0)", 0
