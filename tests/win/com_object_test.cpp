@@ -98,21 +98,6 @@ const std::vector<FailureRow>& failureRows() {
          [](com::ZeltoObject& o) { return o.put_tris(v(Variant::null())); }, d::tris,
          DISPATCH_PROPERTYPUT, [] { return std::vector<VARIANT>{v(Variant::null())}; }, 94,
          "Invalid use of Null"},
-        {"tris with an array sent", true, false,
-         [](com::ZeltoObject& o) {
-             VariantHolder array;
-             V_VT(array.get()) = VT_ARRAY | VT_I4;
-             V_ARRAY(array.get()) = SafeArrayCreateVector(VT_I4, 0, 2);
-             return o.put_tris(*array.get());
-         },
-         d::tris, DISPATCH_PROPERTYPUT,
-         [] {
-             VARIANT array;
-             V_VT(&array) = VT_ARRAY | VT_I4;
-             V_ARRAY(&array) = SafeArrayCreateVector(VT_I4, 0, 2);
-             return std::vector<VARIANT>{array};
-         },
-         13, "Type mismatch"},
         {"port held by another program", false, true,
          [](com::ZeltoObject& o) { return o.put_portopen(VARIANT_TRUE); }, d::portopen,
          DISPATCH_PROPERTYPUT, [] { return std::vector<VARIANT>{v(true)}; }, 8102,
