@@ -8,8 +8,12 @@ std::string errorDescription(int32_t number) {
         return "Invalid procedure call or argument";
     case err::Overflow:
         return "Overflow";
+    case err::OutOfMemory:
+        return "Out of memory";
     case err::TypeMismatch:
         return "Type mismatch";
+    case err::InternalError:
+        return "Internal error";
     case err::DeviceUnavailable:
         return "Device unavailable";
     case err::InvalidUseOfNull:

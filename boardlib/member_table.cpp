@@ -3,6 +3,8 @@
 #include "errors.h"
 #include "zeltodll.h"
 
+#include <string>
+#include <strings.h>
 #include <tuple>
 #include <type_traits>
 
@@ -102,6 +104,15 @@ const std::vector<Member>& memberTable() {
 const Member* findMember(int32_t dispid, MemberKind kind) {
     for (const Member& m : kMembers) {
         if (m.dispid == dispid && m.kind == kind)
+            return &m;
+    }
+    return nullptr;
+}
+
+const Member* findMember(std::string_view name, std::optional<MemberKind> kind) {
+    const std::string wanted(name);
+    for (const Member& m : kMembers) {
+        if (strcasecmp(m.name, wanted.c_str()) == 0 && (!kind || m.kind == *kind))
             return &m;
     }
     return nullptr;

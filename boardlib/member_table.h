@@ -5,6 +5,8 @@
 
 #include <concepts>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -61,6 +63,9 @@ const std::vector<Member>& memberTable();
 
 // The row for a dispatch identifier and kind, or nullptr.
 const Member* findMember(int32_t dispid, MemberKind kind);
+// The first row with that name, matched without regard to case as script hosts match names, and
+// of that kind when one is given; nullptr when there is none.
+const Member* findMember(std::string_view name, std::optional<MemberKind> kind = {});
 
 // Calls a member by dispatch identifier. Each argument is coerced to its declared type by the
 // automation rules; a member without that identifier and kind raises 438, a wrong number of

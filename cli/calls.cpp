@@ -5,7 +5,6 @@
 #include "member_table.h"
 
 #include <cstdio>
-#include <strings.h>
 
 namespace zelto::cli {
 namespace {
@@ -30,14 +29,6 @@ const char* typeName(Variant::Type type) {
         return "Object";
     }
     return "?";
-}
-
-// Member names are matched without regard to case, as script hosts match them.
-const Member* findMember(const std::string& name, std::optional<MemberKind> kind = {}) {
-    for (const Member& m : memberTable())
-        if (strcasecmp(m.name, name.c_str()) == 0 && (!kind || m.kind == *kind))
-            return &m;
-    return nullptr;
 }
 
 MemberKind kindOf(const Call& call) {

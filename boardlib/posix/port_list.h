@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-namespace zelto::cli {
+namespace zelto {
 
 // A serial port of the machine as the kernel describes it in sysfs.
 struct PortInfo {
@@ -23,4 +23,4 @@ std::vector<PortInfo> listPorts(const std::string& sysRoot, const std::string& d
 // One block per port; a sentence when there is none.
 std::string formatPorts(const std::vector<PortInfo>& ports);
 
-} // namespace zelto::cli
+} // namespace zelto

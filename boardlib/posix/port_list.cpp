@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace zelto::cli {
+namespace zelto {
 namespace {
 
 namespace fs = std::filesystem;
@@ -169,4 +169,4 @@ std::string formatPorts(const std::vector<PortInfo>& ports) {
     return out;
 }
 
-} // namespace zelto::cli
+} // namespace zelto
