@@ -9,6 +9,9 @@
 #               cleanly on Ctrl-C;
 #   package     tools/package.sh, and its Debian package unpacked into a fresh folder, the example
 #               built against it and run, and the unpacked zelto pinging a simulated board;
+#   python      README.md's Python session, as written, from the packages that the package path
+#               made: the Debian package unpacked, the wheel in a fresh virtual environment, and
+#               the packaged zelto-sim started by the README's line;
 #   windows-zip the Windows zip (made by the package path) unpacked into a fresh Wine prefix,
 #               register.cmd, the sample clients of both widths against a simulated board on COM1,
 #               and unregister.cmd leaving no key of the server.
@@ -107,6 +110,32 @@ package() {
         <(dpkg-deb -c "$work"/package/ostrelzelto_*.deb | awk '{print $1, $6}')
 }
 
+# In a subshell, so that its trap stops the simulator.
+python() (
+    local work="$out/python" deb wheel lib sim sim_pid=
+    deb=$(ls build-packages/ostrelzelto_*_amd64.deb) || return 1
+    wheel=$(ls build-packages/ostrelzelto-*-py3-none-any.whl) || return 1
+    rm -rf "$work"
+    mkdir -p "$work"
+    dpkg-deb -x "$deb" "$work/root" || return 1
+    lib=$(dirname "$(find "$work/root" -name libostrelzelto.so.1)")
+    /usr/bin/python3 -m venv "$work/venv" || return 1
+    "$work/venv/bin/pip" install --quiet --no-index "$wheel" || return 1
+    # The README's lines, its link put in this folder.
+    sed "s#/tmp/zelto-board#$work/board#g" README.md >"$work/README.md"
+    read -ra sim < <(sed -n 's/^\(zelto-sim --link .*\) &$/\1/p' "$work/README.md")
+    sed -n '/^```pycon$/,/^```$/{/^```/d;p}' "$work/README.md" >"$work/session.txt"
+    cat "$work/session.txt"
+    [ "${#sim[@]}" -gt 0 ] && [ "$(grep -c '^>>> ' "$work/session.txt")" -eq 5 ] || return 1
+    "$work/root/usr/bin/${sim[0]}" "${sim[@]:1}" >"$work/sim.log" 2>&1 </dev/null &
+    sim_pid=$!
+    trap 'kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null' EXIT
+    wait_until 10 test -L "$work/board" || return 1
+    # doctest runs each line as the interpreter does and compares what it prints.
+    LD_LIBRARY_PATH="$lib" "$work/venv/bin/python3" -m doctest -v "$work/session.txt" || return 1
+    grep 'a2d pin 0 -> 03 09' "$work/sim.log"
+)
+
 # The scripts run in a subshell so that its trap stops the simulator and the prefix's wineserver.
 windows_zip() (
     . tools/wine/env.sh
@@ -200,7 +229,7 @@ windows_zip() (
     echo "no key of the server is left in either view"
 )
 
-[ $# -gt 0 ] || set -- release windows bench screenshot demo package windows-zip
+[ $# -gt 0 ] || set -- release windows bench screenshot demo package python windows-zip
 for path in "$@"; do
     run_path "$path" "${path//-/_}"
 done
