@@ -20,7 +20,7 @@ fi
 test -f "$work/prefix/include/ostrelzelto/zeltodll.h"
 test -f "$work/prefix/include/ostrelzelto/posix_serial.h"
 test -f "$work/prefix/include/ostrelzelto.h"
-ls "$work"/prefix/lib*/libostrelzelto.so.1 "$work"/prefix/lib*/*/libostrelzelto.so.1 2>/dev/null | grep -q .
+find -L "$work/prefix/" -name libostrelzelto.so.1 | grep -q .
 # The example is copied out so that nothing of the source tree but the installed package is seen.
 cp -r "$source/examples" "$work/examples"
 "$cmake" -S "$work/examples" -B "$work/example-build" -G "$generator" \
