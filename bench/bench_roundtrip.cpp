@@ -1,5 +1,5 @@
-// The round trip: a2d calls per second of the board object, the raw termios floor and a python
-// peer, each in a process of its own.
+// The round trip: a2d calls per second of the board object, the raw termios floor, a python peer
+// with python3-serial and the same through the Python package, each in a process of its own.
 
 #include "bench_common.h"
 
@@ -34,6 +34,9 @@ void roundTrip() {
     const char* python = std::getenv("ZELTO_BENCH_PYTHON");
     const std::string interpreter = python != nullptr && *python ? python : "/usr/bin/python3";
     SimProcess sim = startSim({"--analog", "0=" + std::to_string(kAnalog)});
+    // The package of the source tree on the shared library of this build.
+    ::setenv("PYTHONPATH", ZELTO_PYTHON_DIR, 1);
+    ::setenv("OSTRELZELTO_LIBRARY", ZELTO_CAPI_PATH, 1);
 
     auto floorRun = [&] { return floorA2d(sim.device(), calls); };
     // The board object runs in a process of its own too, started the same way as the others.
@@ -43,14 +46,19 @@ void roundTrip() {
             throw std::runtime_error("the board object got a wrong answer");
         return Call{b[0] / 1e3, b[2] / 1e3};
     };
-    auto peerRun = [&] {
-        auto p = runProgram({interpreter, ZELTO_PEER_SCRIPT, sim.device(), std::to_string(calls)});
+    auto python = [&](const std::vector<std::string>& how) {
+        std::vector<std::string> args{interpreter, ZELTO_PEER_SCRIPT, sim.device(),
+                                      std::to_string(calls)};
+        args.insert(args.end(), how.begin(), how.end());
+        auto p = runProgram(args);
         if (p.size() != 3 || p[1] != kAnalog)
-            throw std::runtime_error("the python peer got a wrong answer");
+            throw std::runtime_error("a python peer got a wrong answer");
         return Call{p[0] / 1e3, p[2] / 1e3};
     };
-    enum { Floor, Board, Peer };
-    const auto r = inTurns(rounds, {floorRun, boardRun, peerRun});
+    auto peerRun = [&] { return python({}); };
+    auto packageRun = [&] { return python({"package"}); };
+    enum { Floor, Board, Peer, Package };
+    const auto r = inTurns(rounds, {floorRun, boardRun, peerRun, packageRun});
     const double fl = medianOver(r, [](const Round& c) { return c[Floor].us; });
     const double bo = medianOver(r, [](const Round& c) { return c[Board].us; });
     const double py = medianOver(r, [](const Round& c) { return c[Peer].us; });
@@ -61,6 +69,12 @@ void roundTrip() {
     const double floorCpu = medianOver(r, [](const Round& c) { return c[Floor].cpuUs; });
     const double boardCpu = medianOver(r, [](const Round& c) { return c[Board].cpuUs; });
     const double peerCpu = medianOver(r, [](const Round& c) { return c[Peer].cpuUs; });
+    const double pk = medianOver(r, [](const Round& c) { return c[Package].us; });
+    const double packageToPeer =
+        medianOver(r, [](const Round& c) { return c[Package].us / c[Peer].us; });
+    const double packageToFloor =
+        medianOver(r, [](const Round& c) { return c[Package].us / c[Floor].us; });
+    const double packageCpu = medianOver(r, [](const Round& c) { return c[Package].cpuUs; });
     std::printf("Round trip: a2d(0) over a pseudo-terminal to zelto-sim, %d rounds of %ld calls "
                 "(medians; ratios are medians of each round's ratio)\n",
                 rounds, calls);
@@ -72,9 +86,15 @@ void roundTrip() {
     std::printf("  %-26s %8.1f us/call %8.0f calls/s   %.2f x the board object's time per call "
                 "(target: the board object faster, > 1.00: %s)\n",
                 "python3-serial peer", py, 1e6 / py, peerToBoard, verdict(peerToBoard > 1));
+    std::printf("  %-26s %8.1f us/call %8.0f calls/s   %.2f x the python3-serial peer's time per "
+                "call (target <= 1.00: %s), %.2f x the floor's\n",
+                "python package", pk, 1e6 / pk, packageToPeer, verdict(packageToPeer <= 1),
+                packageToFloor);
     std::printf("  process CPU per call: floor %.1f us, board object %.1f us (%.2f x the floor), "
-                "python peer %.1f us (%.2f x the board object)\n",
-                floorCpu, boardCpu, boardCpu / floorCpu, peerCpu, peerCpu / boardCpu);
+                "python peer %.1f us (%.2f x the board object), python package %.1f us (%.2f x "
+                "the python peer)\n",
+                floorCpu, boardCpu, boardCpu / floorCpu, peerCpu, peerCpu / boardCpu, packageCpu,
+                packageCpu / peerCpu);
 }
 
 } // namespace zelto::bench
