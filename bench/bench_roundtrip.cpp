@@ -46,7 +46,7 @@ void roundTrip() {
             throw std::runtime_error("the board object got a wrong answer");
         return Call{b[0] / 1e3, b[2] / 1e3};
     };
-    auto python = [&](const std::vector<std::string>& how) {
+    auto peer = [&](const std::vector<std::string>& how) {
         std::vector<std::string> args{interpreter, ZELTO_PEER_SCRIPT, sim.device(),
                                       std::to_string(calls)};
         args.insert(args.end(), how.begin(), how.end());
@@ -55,8 +55,8 @@ void roundTrip() {
             throw std::runtime_error("a python peer got a wrong answer");
         return Call{p[0] / 1e3, p[2] / 1e3};
     };
-    auto peerRun = [&] { return python({}); };
-    auto packageRun = [&] { return python({"package"}); };
+    auto peerRun = [&] { return peer({}); };
+    auto packageRun = [&] { return peer({"package"}); };
     enum { Floor, Board, Peer, Package };
     const auto r = inTurns(rounds, {floorRun, boardRun, peerRun, packageRun});
     const double fl = medianOver(r, [](const Round& c) { return c[Floor].us; });

@@ -3,8 +3,9 @@
 #include "errors.h"
 #include "zeltodll.h"
 
-#include <string>
-#include <strings.h>
+#include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <tuple>
 #include <type_traits>
 
@@ -110,9 +111,11 @@ const Member* findMember(int32_t dispid, MemberKind kind) {
 }
 
 const Member* findMember(std::string_view name, std::optional<MemberKind> kind) {
-    const std::string wanted(name);
+    auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
     for (const Member& m : kMembers) {
-        if (strcasecmp(m.name, wanted.c_str()) == 0 && (!kind || m.kind == *kind))
+        if (std::equal(name.begin(), name.end(), m.name, m.name + std::strlen(m.name),
+                       [&](char a, char b) { return lower(a) == lower(b); }) &&
+            (!kind || m.kind == *kind))
             return &m;
     }
     return nullptr;
