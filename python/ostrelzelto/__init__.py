@@ -77,7 +77,6 @@ def _load():
         ("oz_member_get", i32, [i32, ctypes.POINTER(_Member)]),
         ("oz_member_param", i32, [i32, i32, ctypes.POINTER(ctypes.c_char_p),
                                   ctypes.POINTER(i32)]),
-        ("oz_call", i32, [p, i32, i32, value_p, i32, value_p]),
         ("oz_last_error", i32, []),
         ("oz_last_error_text", ctypes.c_char_p, []),
         ("oz_ports_list", p, []),
@@ -87,6 +86,9 @@ def _load():
     ]:
         f = getattr(lib, name)
         f.restype, f.argtypes = result, args
+    # Called with a handle, whole numbers and pointers made once per board: without declared
+    # argument types ctypes converts nothing, which halves the cost of a call.
+    lib.oz_call.restype = i32
     return lib
 
 
@@ -149,18 +151,22 @@ class Board:
     def _adopt(self, handle):
         if not handle:
             _raise_last()
-        self._handle = handle
+        self._handle = ctypes.c_void_p(handle)
         self._result = _Value()
         self._args = (_Value * 4)()
+        self._pointers = ctypes.byref(self._args), ctypes.byref(self._result)
         self._free = weakref.finalize(self, _lib.oz_board_destroy, handle)
         self.portopen = True
 
     def _call(self, dispid, kind, args):
         n = len(args)
-        slots = self._args if n <= 4 else (_Value * n)()
-        for slot, value in zip(slots, args):
+        values, (slots, result) = self._args, self._pointers
+        if n > len(values):
+            values = self._more = (_Value * n)()  # kept until the next call
+            slots = ctypes.byref(values)
+        for slot, value in zip(values, args):
             _set(slot, value)
-        if _lib.oz_call(self._handle, dispid, kind, slots, n, self._result):
+        if _lib.oz_call(self._handle, dispid, kind, slots, n, result):
             _raise_last()
         return _get(self._result)
 
