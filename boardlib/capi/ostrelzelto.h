@@ -34,9 +34,9 @@ typedef enum oz_type {
  * call. */
 typedef struct oz_value {
     int32_t type; /* oz_type */
-    int32_t
-        integer; /* OZ_BOOLEAN (true is any non-zero value; results give 1), OZ_INTEGER, OZ_LONG */
-    double real; /* OZ_DOUBLE */
+    /* OZ_BOOLEAN (true is any non-zero value; results give 1), OZ_INTEGER, OZ_LONG */
+    int32_t integer;
+    double real;      /* OZ_DOUBLE */
     const char* text; /* OZ_STRING: UTF-8, ending with a NUL */
 } oz_value;
 
