@@ -60,9 +60,10 @@ template <typename Body> int32_t guarded(Body&& body) noexcept {
     }
 }
 
-oz_board* created(std::unique_ptr<SerialComponent> (*component)(const void*), const void* arg) {
+// A board object on the component that make returns, or NULL with the error left.
+template <typename Make> oz_board* created(Make&& make) {
     oz_board* made = nullptr;
-    guarded([&] { made = new oz_board{ZeltoDLL(component(arg)), {}}; });
+    guarded([&] { made = new oz_board{ZeltoDLL(make()), {}}; });
     return made;
 }
 
@@ -109,21 +110,16 @@ const Member* memberAt(int32_t index) {
 extern "C" {
 
 oz_board* oz_board_create_device(const char* path) {
-    return created(
-        [](const void* p) -> std::unique_ptr<SerialComponent> {
-            if (!p)
-                raise(err::InvalidArgument);
-            return std::make_unique<PosixSerial>(static_cast<const char*>(p));
-        },
-        path);
+    return created([path] {
+        if (!path)
+            raise(err::InvalidArgument);
+        return std::make_unique<PosixSerial>(path);
+    });
 }
 
 oz_board* oz_board_create_port(int32_t number) {
-    oz_board* board = created(
-        [](const void*) -> std::unique_ptr<SerialComponent> {
-            return std::make_unique<PosixSerial>();
-        },
-        nullptr);
+    oz_board* board = created([] { return std::make_unique<PosixSerial>(); });
+    // Through the member, so that the number is converted and checked as CommPort does.
     const oz_value port{OZ_LONG, number, 0.0, nullptr};
     if (board && oz_call(board, dispid::CommPort, OZ_PROPERTY_PUT, &port, 1, nullptr) != 0) {
         oz_board_destroy(board);
@@ -133,11 +129,7 @@ oz_board* oz_board_create_port(int32_t number) {
 }
 
 oz_board* oz_board_create_simulated(void) {
-    return created(
-        [](const void*) -> std::unique_ptr<SerialComponent> {
-            return std::make_unique<sim::SimSerial>();
-        },
-        nullptr);
+    return created([] { return std::make_unique<sim::SimSerial>(); });
 }
 
 void oz_board_destroy(oz_board* board) {
