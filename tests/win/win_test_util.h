@@ -172,37 +172,4 @@ inline VARIANT v(const Variant& value) {
     return x;
 }
 
-// --- The simulated board on COM1, served by faults.sh -------------------------------------------
-
-// Hands a line to faults.sh ("kill", "start" or a simulator control command) and waits until it
-// is done.
-inline void control(const std::string& line) {
-    static int sent = 0;
-    {
-        std::ofstream out(onDriveZ(env("ZELTO_SIM_CONTROL")), std::ios::binary | std::ios::app);
-        out << line << '\n';
-    }
-    ++sent;
-    for (int i = 0; i < 500 && std::atoi(readFile("ZELTO_SIM_ACK").c_str()) < sent; ++i)
-        Sleep(10);
-    ASSERT_GE(std::atoi(readFile("ZELTO_SIM_ACK").c_str()), sent) << "not done: " << line;
-}
-
-// Where the simulator's log ends now.
-inline size_t logMark() {
-    return readFile("ZELTO_SIM_LOG").size();
-}
-
-// The commands the simulator logged after the mark, waiting up to 2 s for at least count of them.
-inline std::vector<test::LoggedCommand> loggedSince(size_t mark, size_t count = 1) {
-    std::vector<test::LoggedCommand> got;
-    for (int i = 0; i < 200; ++i, Sleep(10)) {
-        const std::string log = readFile("ZELTO_SIM_LOG");
-        got = test::parseLog(log.size() > mark ? log.substr(mark) : "");
-        if (got.size() >= count)
-            break;
-    }
-    return got;
-}
-
 } // namespace zelto::wintest

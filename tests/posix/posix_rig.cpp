@@ -1,0 +1,129 @@
+// The end-to-end rig on Linux: the board object, or the C interface of libostrelzelto.so, on the
+// termios component, opening a link that the simulator makes to its pseudo-terminal; clear-to-send
+// reaches the process through the modem-line emulation when it is preloaded.
+
+#include "errors.h"
+#include "ostrelzelto.h"
+#include "posix_serial.h"
+#include "pty_pair.h"
+#include "sim_process.h"
+#include "sim_rig.h"
+#include "values.h"
+#include "zeltodll.h"
+
+#include <csignal>
+#include <cstring>
+#include <ctime>
+
+namespace zelto::e2e {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Runs the host code on the first pass of the pump once its time has come.
+class TimedPump : public MessagePump {
+  public:
+    void at(Clock::time_point due, std::function<void()> code) {
+        m_due = due;
+        m_code = std::move(code);
+    }
+    void pumpOnce() override {
+        if (m_code && Clock::now() >= m_due)
+            std::exchange(m_code, nullptr)();
+    }
+
+  private:
+    Clock::time_point m_due;
+    std::function<void()> m_code;
+};
+
+class NativeBoard : public Board {
+  public:
+    NativeBoard(const std::string& device, MessagePump* pump)
+        : m_board(std::make_unique<PosixSerial>(device), pump) {}
+    Variant call(int32_t id, MemberKind kind, const std::vector<Variant>& args) override {
+        return invoke(m_board, id, kind, args);
+    }
+
+  private:
+    ZeltoDLL m_board;
+};
+
+class CBoard : public Board {
+  public:
+    explicit CBoard(const std::string& device) : m_board(oz_board_create_device(device.c_str())) {}
+    ~CBoard() override { oz_board_destroy(m_board); }
+    Variant call(int32_t id, MemberKind kind, const std::vector<Variant>& args) override {
+        std::vector<oz_value> values;
+        for (const Variant& a : args)
+            values.push_back(capi::toValue(a));
+        oz_value result{};
+        if (oz_call(m_board, id, static_cast<int32_t>(kind), values.data(),
+                    static_cast<int32_t>(values.size()), &result) != 0)
+            throw AutomationError(oz_last_error(), oz_last_error_text());
+        return capi::toVariant(result);
+    }
+
+  private:
+    oz_board* m_board;
+};
+
+class PosixRig : public Rig {
+  public:
+    PosixRig() : m_lines(m_cts.path()) { plugIn(); }
+    std::vector<std::string> ways() const override { return {"native", "C"}; }
+    std::unique_ptr<Board> board(const std::string& way) override {
+        if (way == "C")
+            return std::make_unique<CBoard>(m_link);
+        return std::make_unique<NativeBoard>(m_link, &m_pump);
+    }
+    void control(const std::string& line) override { m_sim->control(line); }
+    void forget() override {
+        while (m_sim->nextCommand(Millis{0})) {
+        }
+    }
+    std::vector<test::LoggedCommand> next(size_t count, Millis limit) override {
+        std::vector<test::LoggedCommand> got;
+        while (got.size() < count) {
+            auto c = m_sim->nextCommand(limit);
+            if (!c)
+                break;
+            got.push_back(std::move(*c));
+        }
+        return got;
+    }
+    void unplug() override { m_sim->kill(SIGKILL); }
+    void plugIn() override {
+        m_sim.reset();
+        m_sim = std::make_unique<sim::SimProcess>(std::vector<std::string>{
+            "--link", m_link, "--cts-file", m_cts.path(), "--analog", "0=700"});
+    }
+    bool linesEmulated() const override {
+        const char* preload = std::getenv("LD_PRELOAD");
+        return preload != nullptr && std::strstr(preload, "zeltomodemlines") != nullptr;
+    }
+    void duringTheWait(Millis after, std::function<void()> code) override {
+        m_pump.at(Clock::now() + after, std::move(code));
+    }
+    double cpuSeconds() const override {
+        timespec t{};
+        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+    }
+
+  private:
+    test::CtsFile m_cts;
+    test::EmulatedModemLines m_lines;
+    std::string m_link = m_cts.path() + "-tty";
+    TimedPump m_pump;
+    std::unique_ptr<sim::SimProcess> m_sim;
+};
+
+} // namespace
+
+Rig& rig() {
+    static PosixRig r;
+    return r;
+}
+
+} // namespace zelto::e2e
