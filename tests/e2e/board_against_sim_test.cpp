@@ -38,12 +38,19 @@ double seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
-// A new board object, opened, with the opening's commands read from the log.
-std::unique_ptr<Board> opened(const std::string& way = rig().ways().front()) {
+// Opens the board object and reads the opening's commands from the log, after whatever was
+// logged before.
+void open(Board& board) {
     rig().forget();
-    auto board = rig().board(way);
-    board->call(d::portopen, P, {true});
+    while (!rig().next(1, 20ms).empty()) {
+    }
+    board.call(d::portopen, P, {true});
     EXPECT_EQ(bytesOf(rig().next(4, 2s)), FreshOpening);
+}
+
+std::unique_ptr<Board> opened(const std::string& way = rig().ways().front()) {
+    auto board = rig().board(way);
+    open(*board);
     return board;
 }
 
@@ -179,8 +186,7 @@ TEST(Opening, AnotherOpenerOfTheOpenPortIsRefusedAndWritesNothing) {
     EXPECT_TRUE(isTrue(first->call(d::ok, M)));
     EXPECT_EQ(bytesOf(rig().next(1, 2s)), Lines{"01"});
     first->call(d::portopen, P, {false});
-    second->call(d::portopen, P, {true});
-    EXPECT_EQ(bytesOf(rig().next(4, 2s)), FreshOpening);
+    open(*second);
 }
 
 // The device goes while a member is at each of its waits: the member ends at once, and closing,
@@ -224,7 +230,7 @@ TEST(Faults, DeviceVanishingMidMember) {
         }
         board->call(d::portopen, P, {false});
         rig().plugIn();
-        board->call(d::portopen, P, {true});
+        open(*board);
         EXPECT_TRUE(isTrue(board->call(d::ready, G)));
         EXPECT_EQ(board->call(d::a2d, M, {0}).integral(), 700);
         EXPECT_FALSE(isTrue(board->call(d::errflag, G)));
