@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -143,10 +144,8 @@ TEST(BoardModelMalformed, LoggedAndSurvived) {
         EXPECT_EQ(model.malformedCount(), c.malformed);
         if (c.check)
             c.check(model.state());
-        int flagged = 0;
-        for (const auto& e : model.events())
-            flagged += e.malformed ? 1 : 0;
-        EXPECT_EQ(flagged, c.malformed);
+        EXPECT_EQ(std::ranges::count_if(model.events(), &BoardModel::Event::malformed),
+                  c.malformed);
         EXPECT_EQ(hex(model.feed("\x01")), "33"); // still in step
     }
 }

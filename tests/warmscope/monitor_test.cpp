@@ -22,6 +22,15 @@ const Log kRefused = {"CStatus caption Disconnected", "CStatus colour 255",
                       "message Can't connect to I/O Board"};
 const Log kLost = {"timer off", "CStatus caption Disconnected", "CStatus colour 255"};
 
+// A row of the tables below prints as its name.
+template <typename Row>
+requires requires(const Row& row) {
+    row.name;
+}
+void PrintTo(const Row& row, std::ostream* os) {
+    *os << row.name;
+}
+
 class MonitorTest : public ::testing::Test {
   protected:
     // Runs one tick and returns what it did after the five readings, the caption change included.
