@@ -46,11 +46,6 @@ class Program:
             self.stop()
 
 
-def decoded(line):
-    """A spy line without its time: what the simulator prints for the same command."""
-    return line.rstrip("\n").split("  ", 1)[1]
-
-
 def raw_terminal(path):
     fd = os.open(path, os.O_RDWR | os.O_NOCTTY)
     tty.setraw(fd)
@@ -219,7 +214,8 @@ class Spy(unittest.TestCase):
         replies = "".join(line.split(" -> ")[1] for line in fields if " -> " in line)
         self.assertEqual(answers, bytes.fromhex(replies))
         self.assertGreater(len(answers), 10)
-        self.assertEqual([decoded(line) for line in spy.lines], fields)
+        # A spy line without its time is what the simulator prints for the same command.
+        self.assertEqual([line.rstrip("\n").split("  ", 1)[1] for line in spy.lines], fields)
 
     def test_every_byte_from_the_board(self):
         board, board_end = os.openpty()

@@ -19,27 +19,21 @@ std::string quoted(const std::string& s) {
 
 std::string json(const Variant& v) {
     switch (v.type()) {
-    case Variant::Type::Empty:
-        return "[\"Empty\"]";
-    case Variant::Type::Null:
-        return "[\"Null\"]";
     case Variant::Type::Boolean:
         return std::string("[\"Boolean\", ") + (v.integral() ? "true]" : "false]");
     case Variant::Type::Integer:
     case Variant::Type::Long:
         return "[\"Long\", " + std::to_string(v.integral()) + "]";
-    case Variant::Type::Double: {
-        char text[40];
-        std::snprintf(text, sizeof text, "%.17g", v.real());
-        return std::string("[\"Double\", ") + text +
-               (std::string(text).find('.') == std::string::npos ? ".0]" : "]");
+    case Variant::Type::Double: { // a whole number reads back as one through float()
+        char text[48];
+        std::snprintf(text, sizeof text, "[\"Double\", %.17g]", v.real());
+        return text;
     }
     case Variant::Type::String:
         return "[\"String\", " + quoted(v.text()) + "]";
-    case Variant::Type::Foreign:
-        break;
+    default: // the table holds no other types
+        return v.isNull() ? "[\"Null\"]" : "[\"Empty\"]";
     }
-    return "";
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -19,10 +20,8 @@ const struct {
     std::vector<std::string> words;
 } DecodeCases[] = {
     {"\x08\x89\x9A", {"load operand 4660"}},
-    {"\x0A\x80\x80", {"load operand 1"}},
     {"\x09\x80\x80", {"load operand 256"}},
     {"\x0B\x80\xFF", {"load operand 511"}},
-    {"\x0B\xFF\xFF", {"load operand 65535"}},
     {"\x09\x81\xF4\x44", {"load operand 1000", "count pin 2 for 1000"}},
     {"\x09\x80\x96\x4B", {"load operand 300", "pulseout pin 5 period 300"}},
     {"\x73", {"pulsein pin 1 state 1"}},
@@ -81,12 +80,10 @@ struct ReplyCase {
     Bytes reply;
 };
 
+// The replies of the standard board to each member's bytes are the wire table's, run against the
+// simulator program in tests/posix (WireOverPty); these are replies that table cannot show.
 const ReplyCase ReplyCases[] = {
-    {"ok", nullptr, "\x01", "\x33"},
     {"sync answers nothing", nullptr, Bytes("\x00", 1), ""},
-    {"a2d pin 0, MSB first", [](State& s) { s.analog[0] = 1023; }, "\x30", "\x03\xFF"},
-    {"a2d pin 7", [](State& s) { s.analog[7] = 0x1234; }, "\x3E", "\x12\x34"},
-    {"tris get", nullptr, "\x03\x87\x56", "\x0F"},
     // Pins 0..3 are inputs (outside levels 0x03), 4..7 outputs (latch 0xA5).
     {"pins get mixes latch and inputs", [](State& s) { s.inputs = 0x03; }, "\x03\x87\x05\xD2\x57",
      "\xA3"},
@@ -96,12 +93,8 @@ const ReplyCase ReplyCases[] = {
     {"inp of an output driven low", [](State& s) { s.inputs = 0xFF; }, "\x02\x80\x25", "\x30"},
     {"high 7, high 0, low 7 drive the latch", nullptr, "\x02\x80\x1F\x11\x1E\x57", "\x01"},
     {"toggle pin 3 twice, pin 2 once", nullptr, "\x02\x80\x26\x26\x24\x57", "\x04"},
-    {"eeprom read of a new cell", nullptr, "\x09\x80\x96\x52", "\xFF"},
     {"eeprom write then read", nullptr, "\x09\x80\x96\x50\xAD\x09\x80\x96\x52", "\x5A"},
     {"counter get", [](State& s) { s.counter = 0xABCD; }, "\x5A", "\xAB\xCD"},
-    {"count answer", [](State& s) { s.countAnswer = 300; }, "\x09\x81\xF4\x44", "\x01\x2C"},
-    {"pulsein answer", [](State& s) { s.pulseinAnswer = 0xFFFF; }, "\x70", "\xFF\xFF"},
-    {"rctime answer", [](State& s) { s.rctimeAnswer = 0x0102; }, "\x0E\xA0", "\x01\x02"},
 };
 
 TEST(BoardModelReply, Answers) {
@@ -151,10 +144,8 @@ TEST(BoardModelMalformed, LoggedAndSurvived) {
         EXPECT_EQ(model.malformedCount(), c.malformed);
         if (c.check)
             c.check(model.state());
-        int flagged = 0;
-        for (const auto& e : model.events())
-            flagged += e.malformed ? 1 : 0;
-        EXPECT_EQ(flagged, c.malformed);
+        EXPECT_EQ(std::ranges::count_if(model.events(), &BoardModel::Event::malformed),
+                  c.malformed);
         EXPECT_EQ(hex(model.feed("\x01")), "33"); // still in step
     }
 }

@@ -2,9 +2,9 @@
 
 #define ZELTO_SIM_PATH ZELTO_SIM_PROGRAM
 #include "board_model.h"
+#include "posix_serial.h"
 #include "sim_process.h"
 
-#include <poll.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -18,44 +18,20 @@ using namespace std::chrono_literals;
 using zelto::sim::hex;
 using zelto::sim::SimProcess;
 
-// The board's end of the pseudo-terminal, as a program that talks to the board opens it.
-class Device {
+// The board's end of the pseudo-terminal, opened as a program that talks to the board opens it:
+// through the library's serial component.
+class Device : public zelto::PosixSerial {
   public:
-    explicit Device(const std::string& path) : m_fd(::open(path.c_str(), O_RDWR | O_NOCTTY)) {
-        EXPECT_GE(m_fd, 0) << path;
-    }
-    ~Device() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Device(const Device&) = delete;
-    Device& operator=(const Device&) = delete;
-
-    void send(const std::string& bytes) {
-        EXPECT_EQ(::write(m_fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
+    explicit Device(const std::string& path) : PosixSerial(path) { setPortOpen(true); }
 
     // Up to n bytes, waiting at most wait in all.
     std::string receive(std::size_t n, std::chrono::milliseconds wait = 5s) {
         std::string got;
         const auto deadline = Clock::now() + wait;
-        while (got.size() < n) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            pollfd p{m_fd, POLLIN, 0};
-            char buf[256];
-            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
-                break;
-            const ssize_t r = ::read(m_fd, buf, sizeof buf);
-            if (r <= 0)
-                break;
-            got.append(buf, static_cast<std::size_t>(r));
-        }
+        while (got.size() < n && Clock::now() < deadline)
+            got += input(std::chrono::ceil<zelto::Millis>(deadline - Clock::now()));
         return got;
     }
-
-  private:
-    int m_fd;
 };
 
 // Skips logged lines up to the first that contains text; returns that line.
@@ -87,10 +63,10 @@ TEST(ZeltoSimProgram, AnswersOverThePtyAndEndsCleanlyOnSigterm) {
     ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
     EXPECT_EQ(sim.device(), target);
 
-    board.send("\x01\x32");
+    board.setOutput("\x01\x32");
     EXPECT_EQ(hex(board.receive(3)), "33 03 FF");
     EXPECT_EQ(lineWith(sim, "a2d"), "32          a2d pin 1 -> 03 FF");
-    board.send("\x30");
+    board.setOutput("\x30");
     const std::string reply = board.receive(2);
     ASSERT_EQ(reply.size(), 2u);
     // 75 F, drifting by 3 F, at 1023 counts per 500 F.
@@ -114,7 +90,7 @@ TEST(ZeltoSimProgram, ControlLinesChangeTheBoardAndClearToSend) {
 
     sim.control("analog 0 512");
     sim.control("input 3 1");
-    board.send("\x30\x27\x21");
+    board.setOutput("\x30\x27\x21");
     EXPECT_EQ(hex(board.receive(4)), "02 00 31 30");
 
     sim.control("cts low");
@@ -123,7 +99,7 @@ TEST(ZeltoSimProgram, ControlLinesChangeTheBoardAndClearToSend) {
     EXPECT_EQ(fileContent(cts), "1");
 
     sim.control("silent on");
-    board.send("\x01");
+    board.setOutput("\x01");
     EXPECT_EQ(lineWith(sim, "ok"), "01          ok -> 33 [silent]");
     EXPECT_EQ(board.receive(1, 100ms), "");
 
@@ -137,14 +113,14 @@ TEST(ZeltoSimProgram, DelayAndPaceHoldTheAnswersBack) {
     SimProcess delayed({"--delay", "80"});
     Device slow(delayed.device());
     auto start = Clock::now();
-    slow.send("\x01");
+    slow.setOutput("\x01");
     EXPECT_EQ(hex(slow.receive(1)), "33");
     EXPECT_GE(Clock::now() - start, 75ms);
 
     SimProcess paced({"--pace"});
     Device timed(paced.device());
     start = Clock::now();
-    timed.send("\x01\x30\x30\x30\x30\x30\x30\x30\x30\x30\x30");
+    timed.setOutput("\x01\x30\x30\x30\x30\x30\x30\x30\x30\x30\x30");
     EXPECT_EQ(timed.receive(21).size(), 21u);
     // The last of 21 bytes leaves 20 byte times after the first.
     EXPECT_GE(Clock::now() - start, 20 * 173us);

@@ -15,6 +15,13 @@ namespace warmscope::test {
 
 using Log = std::vector<std::string>;
 
+inline Log join(std::initializer_list<Log> parts) {
+    Log all;
+    for (const Log& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
 // A value as the log shows it: Booleans as True/False, 16-bit integers with a trailing %,
 // 32-bit integers bare, anything else marked so that no expectation matches it by accident.
 inline std::string show(const Variant& v) {
@@ -69,25 +76,9 @@ class RecordingBoard : public Board {
 
   private:
     static std::string describe(int32_t id, MemberKind kind, const std::vector<Variant>& args) {
-        static const std::map<int32_t, std::string> names = {
-            {dispid::ready, "ready"},       {dispid::portopen, "portopen"},
-            {dispid::CommPort, "CommPort"}, {dispid::led, "led"},
-            {dispid::a2d, "a2d"},           {dispid::high, "high"},
-            {dispid::low, "low"},           {dispid::pwm, "pwm"},
-            {dispid::freq, "freq"}};
-        const auto it = names.find(id);
-        std::string text = it == names.end() ? "unknown" : it->second;
-        switch (kind) {
-        case MemberKind::PropertyGet:
-            text += "?";
-            break;
-        case MemberKind::PropertyLet:
-            text += "=";
-            break;
-        case MemberKind::Method:
-            text += "(";
-            break;
-        }
+        const zelto::Member* member = zelto::findMember(id, kind);
+        std::string text = member ? member->name : "unknown";
+        text += kind == MemberKind::PropertyGet ? "?" : kind == MemberKind::PropertyLet ? "=" : "(";
         for (size_t n = 0; n < args.size(); ++n)
             text += (n ? "," : "") + show(args[n]);
         if (kind == MemberKind::Method)

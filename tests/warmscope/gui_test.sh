@@ -12,13 +12,10 @@ set -uo pipefail
 here=$(dirname "$(readlink -f "$0")")
 . "$here/../../tools/wine/env.sh"
 
+exe='' dll='' drive='' sim='' out=''
 while [ $# -gt 0 ]; do
     case $1 in
-    --exe) exe=$2; shift 2 ;;
-    --dll) dll=$2; shift 2 ;;
-    --drive) drive=$2; shift 2 ;;
-    --sim) sim=$2; shift 2 ;;
-    --out) out=$2; shift 2 ;;
+    --exe | --dll | --drive | --sim | --out) printf -v "${1#--}" %s "$2"; shift 2 ;;
     *) echo "gui_test.sh: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -38,6 +35,7 @@ check() { # description, command...
     else
         echo "FAIL $what"
         failures=$((failures + 1))
+        return 1
     fi
 }
 # Takes a screenshot and tells whether the area holds the colour; for wait_until.
@@ -47,12 +45,7 @@ shot_shows() { # png, "left top width height", RRGGBB
 ws_wire_busy() { ! ws_wire_quiet; }
 not() { ! "$@"; }
 expect_eq() { # description, expected, actual
-    if [ "$2" = "$3" ]; then
-        echo "ok   $1: $3"
-    else
-        echo "FAIL $1: expected '$2', got '$3'"
-        failures=$((failures + 1))
-    fi
+    check "$1: $3$([ "$2" = "$3" ] || echo " (expected '$2')")" test "$2" = "$3"
 }
 
 # The version block: the strings in language 0x0409 and the file and product version 1.0.0.0.
@@ -78,9 +71,7 @@ ws_start_program "$exe" || exit 1
 
 d() { "$WS_WINE" "$drive" "$@" 2>&1 | tr -d '\r'; }
 
-window=$(d wait-window 30000)
-expect_eq "window" "TempForm|Ostrel Zelto Temp Demo" "$window"
-if [ "$window" != "TempForm|Ostrel Zelto Temp Demo" ]; then
+if ! expect_eq "window" "TempForm|Ostrel Zelto Temp Demo" "$(d wait-window 30000)"; then
     ws_shot "$out/warmscope-nowindow.png"
     echo "no window; the program wrote:"
     cat "$out/warmscope.log"
@@ -101,27 +92,24 @@ expect_eq "status after picking 1" "Connected" "$(d wait-text 106 Connected 1000
 expect_eq "reading 153" "Temp=74.8 F" "$(d wait-text 101 'Temp=74.8 F' 5000)"
 tick_within="led on|a2d pin 0|a2d pin 0|a2d pin 0|a2d pin 0|a2d pin 0|low pin 0|load operand 5000|pwm channel duty 0 fduration 5000"
 blink="led off|a2d pin 0"
-wait_until 5 ws_wire_has "$tick_within" && wait_until 3 ws_wire_has "$blink"
+check "wire: a tick within the limit" wait_until 5 ws_wire_has "$tick_within"
+check "wire: the LED blinks" wait_until 3 ws_wire_has "$blink"
 ws_shot "$out/warmscope-within.png"
 check "reading within the limit in green" ws_has_colour "$out/warmscope-within.png" "$(d rect 101)" 00FF00
 check "status in green" ws_has_colour "$out/warmscope-within.png" "$(d rect 106)" 00FF00
-check "wire: a tick within the limit" ws_wire_has "$tick_within"
-check "wire: the LED blinks" ws_wire_has "$blink"
 check "wire: the connection set-up" ws_wire_has "pwm channel duty 0 fduration 5000|low pin 0|led on"
 
 # 205 is over the limit by more than 10 degrees.
 ws_sim_command "analog 0 205"
 expect_eq "reading 205" "Temp=100.2 F" "$(d wait-text 101 'Temp=100.2 F' 5000)"
 tick_over="a2d pin 0|high pin 0|load operand 5000|pwm channel duty 255 fduration 5000|load operand 250|tone pin 1 value 1000 duration 250"
-wait_until 5 ws_wire_has "$tick_over"
+check "wire: a tick over the limit" wait_until 5 ws_wire_has "$tick_over"
 ws_shot "$out/warmscope-over.png"
 check "reading over the limit in red" ws_has_colour "$out/warmscope-over.png" "$(d rect 101)" FF0000
-check "wire: a tick over the limit" ws_wire_has "$tick_over"
 
 # The limit is read at every tick.
 d set-text 103 "101" >/dev/null
-wait_until 5 shot_shows "$out/warmscope-limit101.png" "$(d rect 101)" 00FF00
-check "limit 101: green again" ws_has_colour "$out/warmscope-limit101.png" "$(d rect 101)" 00FF00
+check "limit 101: green again" wait_until 5 shot_shows "$out/warmscope-limit101.png" "$(d rect 101)" 00FF00
 d set-text 103 "75" >/dev/null
 # A tick that read the limit back: 100.2 F is over 75 again.
 ws_wire_mark
@@ -131,8 +119,7 @@ wait_until 5 ws_wire_has "high pin 0"
 d pick 2 >/dev/null
 expect_eq "message box for COM2" "Warmscope|Can't connect to I/O Board" "$(d message 10000)"
 expect_eq "status after COM2" "Disconnected" "$(d wait-text 106 Disconnected 3000)"
-wait_until 3 shot_shows "$out/warmscope-refused.png" "$(d rect 106)" FF0000
-check "status in red" ws_has_colour "$out/warmscope-refused.png" "$(d rect 106)" FF0000
+check "status in red" wait_until 3 shot_shows "$out/warmscope-refused.png" "$(d rect 106)" FF0000
 ws_wire_mark
 check "wire: no ticks while disconnected" not wait_until 1.2 ws_wire_busy
 

@@ -14,94 +14,69 @@ using zelto::sim::BoardModel;
 
 class SimBoardTest : public ::testing::Test {
   protected:
-    SimBoardTest() {
-        auto serial = std::make_unique<zelto::sim::SimSerial>();
-        sim = serial.get();
-        dll = std::make_unique<zelto::ZeltoDLL>(std::move(serial));
-        board = std::make_unique<NativeBoard>(*dll);
-        monitor = std::make_unique<Monitor>(view, *board);
-    }
-
     // The commands the board decoded since the last call, in plain words.
-    std::vector<std::string> wire() {
-        std::vector<std::string> texts;
-        sim->withModel([&](BoardModel& m) {
-            for (const auto& e : m.events())
-                texts.push_back(e.text);
-            m.clearLog();
-        });
+    Log wire() {
+        Log texts;
+        for (const auto& e : model.events())
+            texts.push_back(e.text);
+        model.clearLog();
         return texts;
-    }
-    BoardModel::State state() {
-        BoardModel::State s;
-        sim->withModel([&](BoardModel& m) { s = m.state(); });
-        return s;
-    }
-    void setReading(uint16_t value) {
-        sim->withModel([&](BoardModel& m) { m.state().analog[0] = value; });
     }
 
     Log log;
     FakeView view{log};
-    zelto::sim::SimSerial* sim = nullptr;
-    std::unique_ptr<zelto::ZeltoDLL> dll;
-    std::unique_ptr<NativeBoard> board;
-    std::unique_ptr<Monitor> monitor;
+    std::unique_ptr<zelto::sim::SimSerial> owned = std::make_unique<zelto::sim::SimSerial>();
+    zelto::sim::SimSerial* sim = owned.get();
+    BoardModel& model = *sim->model();
+    zelto::ZeltoDLL dll{std::move(owned)};
+    NativeBoard board{dll};
+    Monitor monitor{view, board};
 };
 
 TEST_F(SimBoardTest, ConnectsAndDrivesTheBoardWithinAndOverTheLimit) {
     view.picked = "4";
-    monitor->portPicked();
+    monitor.portPicked();
     EXPECT_EQ(view.caption[Label::CStatus], "Connected");
     EXPECT_EQ(sim->commPort(), 4);
     EXPECT_TRUE(view.timer);
     wire();
 
-    setReading(153);
-    monitor->tick();
+    model.state().analog[0] = 153;
+    monitor.tick();
     EXPECT_EQ(view.caption[Label::Temp], "Temp=74.8 F");
     EXPECT_EQ(view.colour[Label::Temp], kGreen);
-    const std::vector<std::string> within = wire();
-    ASSERT_GE(within.size(), 8u);
-    EXPECT_EQ(within[0], "led on");
-    for (size_t n = 1; n <= 5; ++n)
-        EXPECT_EQ(within[n], "a2d pin 0") << n;
-    BoardModel::State s = state();
-    EXPECT_TRUE(s.led);
-    EXPECT_EQ(s.latch & 1, 0);
-    EXPECT_EQ(s.pwmChannel, (BoardModel::Pwm{0, 5000}));
-    EXPECT_FALSE(s.lastTone.has_value());
+    const Log sampling(5, "a2d pin 0");
+    EXPECT_EQ(wire(),
+              join({{"led on"},
+                    sampling,
+                    {"low pin 0", "load operand 5000", "pwm channel duty 0 fduration 5000"}}));
 
-    setReading(205);
-    monitor->tick();
+    model.state().analog[0] = 205;
+    monitor.tick();
     EXPECT_EQ(view.caption[Label::Temp], "Temp=100.2 F");
     EXPECT_EQ(view.colour[Label::Temp], kRed);
-    s = state();
-    EXPECT_FALSE(s.led);
-    EXPECT_EQ(s.latch & 1, 1);
-    EXPECT_EQ(s.pwmChannel, (BoardModel::Pwm{255, 5000}));
-    EXPECT_EQ(s.lastTone, (BoardModel::Tone{1, 1000, 250}));
-    int malformed = -1;
-    sim->withModel([&](BoardModel& m) { malformed = m.malformedCount(); });
-    EXPECT_EQ(malformed, 0);
+    EXPECT_EQ(wire(),
+              join({{"led off"},
+                    sampling,
+                    {"high pin 0", "load operand 5000", "pwm channel duty 255 fduration 5000",
+                     "load operand 250", "tone pin 1 value 1000 duration 250"}}));
+    EXPECT_EQ(model.malformedCount(), 0);
 }
 
 TEST_F(SimBoardTest, ABoardThatFailsDuringATickIsShownAsDisconnected) {
-    monitor->portPicked();
-    monitor->tick();
+    monitor.portPicked();
+    monitor.tick();
     sim->setWriteError(zelto::err::DeviceGone);
-    view.caption[Label::Temp] = "unchanged";
-    monitor->tick();
-    EXPECT_EQ(view.caption[Label::CStatus], "Disconnected");
-    EXPECT_EQ(view.colour[Label::CStatus], kRed);
-    EXPECT_FALSE(view.timer);
-    EXPECT_EQ(view.caption[Label::Temp], "unchanged");
-    EXPECT_TRUE(dll->portopen()); // nothing else changes, the port included
+    log.clear();
+    monitor.tick();
+    // The view's log holds every change to it: the reading is kept.
+    EXPECT_EQ(log, (Log{"timer off", "CStatus caption Disconnected", "CStatus colour 255"}));
+    EXPECT_TRUE(dll.portopen()); // nothing else changes, the port included
 
     sim->setWriteError(0);
-    monitor->portPicked();
+    monitor.portPicked();
     EXPECT_EQ(view.caption[Label::CStatus], "Connected");
-    monitor->tick();
+    monitor.tick();
     EXPECT_EQ(view.caption[Label::Temp], "Temp=0.0 F");
 }
 
