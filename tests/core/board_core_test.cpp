@@ -179,16 +179,6 @@ TEST_F(CoreTest, ErrflagIsSettableAndClearedByTheNextReceive) {
     EXPECT_FALSE(board->errflag());
 }
 
-TEST_F(CoreTest, ClosedPortFailsWith68AndWritesNothing) {
-    EXPECT_EQ(errorOf([&] { board->ok(); }), 68);
-    EXPECT_EQ(errorOf([&] { board->resetall(); }), 68);
-    EXPECT_TRUE(serial->writes().empty());
-    EXPECT_FALSE(PrimitiveAccess::busy(*board));
-    // putcmd does not check: the component's own error reaches the caller.
-    EXPECT_EQ(errorOf([&] { PrimitiveAccess::putcmd(*board, cmd::resetall, ""); }),
-              err::PortNotOpen);
-}
-
 TEST_F(CoreTest, AFailedFirstReadOfAWordLeavesTheSecondByte) {
     open();
     answer("\x34");

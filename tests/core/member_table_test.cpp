@@ -48,7 +48,7 @@ TEST(MemberTableTest, EveryMemberInInterfaceOrder) {
 }
 
 TEST(MemberTableTest, LookUpByIdentifierAndKind) {
-    const Member* eepromLet = findMember(0x68030005, MemberKind::PropertyLet);
+    const Member* eepromLet = findMember(dispid::eeprom, MemberKind::PropertyLet);
     ASSERT_NE(eepromLet, nullptr);
     EXPECT_STREQ(eepromLet->params[0].name, "add");
     EXPECT_STREQ(eepromLet->params[1].name, "New_eeprom");
@@ -59,23 +59,25 @@ TEST(MemberTableTest, LookUpByIdentifierAndKind) {
 class InvokeTest : public BoardTest {};
 
 TEST_F(InvokeTest, CoercesArgumentsAndReportsCallErrors) {
-    EXPECT_EQ(call(0x68030008, MemberKind::PropertyGet), Variant(int16_t{1}));
-    call(0x68030008, MemberKind::PropertyLet, {"3"});
+    namespace d = dispid;
+    const int32_t noMember = 0x60030099;
+    EXPECT_EQ(call(d::CommPort, MemberKind::PropertyGet), Variant(int16_t{1}));
+    call(d::CommPort, MemberKind::PropertyLet, {"3"});
     EXPECT_EQ(board->CommPort(), 3);
-    EXPECT_EQ(errorOf([&] { call(0x68030008, MemberKind::PropertyLet, {40000}); }), 6);
-    EXPECT_EQ(errorOf([&] { call(0x60030099, MemberKind::Method); }), 438);
-    EXPECT_EQ(errorOf([&] { call(0x60030015, MemberKind::Method); }), 450);
-    EXPECT_EQ(errorOf([&] { call(0x60030015, MemberKind::Method, {1, 2}); }), 450);
+    EXPECT_EQ(errorOf([&] { call(d::CommPort, MemberKind::PropertyLet, {40000}); }), 6);
+    EXPECT_EQ(errorOf([&] { call(noMember, MemberKind::Method); }), 438);
+    EXPECT_EQ(errorOf([&] { call(d::high, MemberKind::Method); }), 450);
+    EXPECT_EQ(errorOf([&] { call(d::high, MemberKind::Method, {1, 2}); }), 450);
 
-    call(0x68030003, MemberKind::PropertyLet, {-1}); // portopen = True
-    EXPECT_EQ(call(0x68030003, MemberKind::PropertyGet), Variant(true));
-    EXPECT_EQ(call(0x68030001, MemberKind::PropertyGet), Variant(true));
-    EXPECT_EQ(errorOf([&] { call(0x68030001, MemberKind::PropertyLet, {true}); }), 387);
-    call(0x68030000, MemberKind::PropertyLet, {"True"});
-    EXPECT_EQ(call(0x68030000, MemberKind::PropertyGet), Variant(true));
+    call(d::portopen, MemberKind::PropertyLet, {-1}); // True
+    EXPECT_EQ(call(d::portopen, MemberKind::PropertyGet), Variant(true));
+    EXPECT_EQ(call(d::ready, MemberKind::PropertyGet), Variant(true));
+    EXPECT_EQ(errorOf([&] { call(d::ready, MemberKind::PropertyLet, {true}); }), 387);
+    call(d::errflag, MemberKind::PropertyLet, {"True"});
+    EXPECT_EQ(call(d::errflag, MemberKind::PropertyGet), Variant(true));
     // An argument that fails to convert stops the call before anything is sent.
     serial->clearWrites();
-    EXPECT_EQ(errorOf([&] { call(0x6003001B, MemberKind::Method, {0, 1, Variant::null()}); }), 94);
+    EXPECT_EQ(errorOf([&] { call(d::pwm, MemberKind::Method, {0, 1, Variant::null()}); }), 94);
     EXPECT_TRUE(serial->writes().empty());
 }
 

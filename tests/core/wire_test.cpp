@@ -47,6 +47,9 @@ TEST_F(BoardTest, ClosedPortFailsEveryCommandWith68AndWritesNothing) {
     }
     EXPECT_TRUE(serial->writes().empty());
     EXPECT_FALSE(PrimitiveAccess::busy(*board));
+    // putcmd does not check: the component's own error reaches the caller.
+    EXPECT_EQ(errorOf([&] { PrimitiveAccess::putcmd(*board, cmd::resetall, ""); }),
+              err::PortNotOpen);
 }
 
 TEST_F(BoardTest, MeasurementsMayTakeLongerThanOrdinaryReplies) {

@@ -344,18 +344,6 @@ double threadCpuSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
-TEST(PosixSerialModemLines, ClearToSendFollowsTheLine) {
-    CtsFile cts;
-    cts.set(false);
-    EmulatedModemLines lines(cts.path());
-    OpenPort p;
-    EXPECT_FALSE(p.port.ctsHolding());
-    cts.set(true);
-    EXPECT_TRUE(p.port.ctsHolding());
-    cts.set(false);
-    EXPECT_FALSE(p.port.ctsHolding());
-}
-
 TEST(PosixSerialModemLines, DataTerminalReadyAndRequestToSendFollowTheirEnables) {
     CtsFile cts;
     cts.set(true);

@@ -25,46 +25,16 @@ namespace {
 
 using test::errorOf;
 
-// A component under test, closed, on a port it can open where the platform offers one here.
-class Subject {
-  public:
-    virtual ~Subject() = default;
-    virtual SerialBase& port() = 0;
-    virtual bool canOpen() const { return true; }
+// A component under test, closed, with the device it opens where the platform offers one here.
+struct Subject {
+    std::shared_ptr<void> device;
+    std::unique_ptr<SerialBase> port;
+    bool canOpen = true;
 };
-
-class SimSubject : public Subject {
-  public:
-    SerialBase& port() override { return m_port; }
-
-  private:
-    sim::SimSerial m_port;
-};
-
-#ifdef _WIN32
-// No COM port is mapped for the unit tests: the rules of a closed port only.
-class Win32Subject : public Subject {
-  public:
-    SerialBase& port() override { return m_port; }
-    bool canOpen() const override { return false; }
-
-  private:
-    Win32Serial m_port;
-};
-#else
-class PosixSubject : public Subject {
-  public:
-    SerialBase& port() override { return m_port; }
-
-  private:
-    test::PtyPair m_pty;
-    PosixSerial m_port{m_pty.path()};
-};
-#endif
 
 struct Component {
     const char* name;
-    std::function<std::unique_ptr<Subject>()> make;
+    std::function<Subject()> make;
 };
 
 void PrintTo(const Component& c, std::ostream* os) {
@@ -170,10 +140,10 @@ class LineRules : public ::testing::TestWithParam<Component> {};
 TEST_P(LineRules, EveryValueFailsWithItsNumberAndKeepsTheSetUp) {
     for (const Rule& rule : rules()) {
         SCOPED_TRACE(rule.what);
-        const auto subject = GetParam().make();
-        if (rule.open && !subject->canOpen())
+        const Subject subject = GetParam().make();
+        if (rule.open && !subject.canOpen)
             continue;
-        SerialBase& port = subject->port();
+        SerialBase& port = *subject.port;
         port.setCommPort(3);
         port.setSettings("19200,N,8,2");
         port.setHandshaking(1);
@@ -191,11 +161,22 @@ TEST_P(LineRules, EveryValueFailsWithItsNumberAndKeepsTheSetUp) {
 }
 
 const Component kComponents[] = {
-    {"SimSerial", [] { return std::make_unique<SimSubject>(); }},
+    {"SimSerial",
+     [] {
+         return Subject{nullptr, std::make_unique<sim::SimSerial>()};
+     }},
 #ifdef _WIN32
-    {"Win32Serial", [] { return std::make_unique<Win32Subject>(); }},
+    // No COM port is mapped for the unit tests: the rules of a closed port only.
+    {"Win32Serial",
+     [] {
+         return Subject{nullptr, std::make_unique<Win32Serial>(), false};
+     }},
 #else
-    {"PosixSerial", [] { return std::make_unique<PosixSubject>(); }},
+    {"PosixSerial",
+     [] {
+         auto pty = std::make_shared<test::PtyPair>();
+         return Subject{pty, std::make_unique<PosixSerial>(pty->path())};
+     }},
 #endif
 };
 
