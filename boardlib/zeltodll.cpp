@@ -2,16 +2,20 @@
 
 namespace zelto {
 
+void setUpBoardLine(SerialComponent& comm) {
+    comm.setDTREnable(true);
+    comm.setHandshaking(2); // hardware flow control on RTS/CTS
+    comm.setInputLen(1);
+    comm.setRTSEnable(true);
+    comm.setSettings("57600,N,8,1");
+    comm.setSThreshold(1);
+}
+
 ZeltoDLL::ZeltoDLL(std::unique_ptr<SerialComponent> comm, MessagePump* pump, Limits limits)
     : m_comm(std::move(comm)), m_pump(pump), m_limits(limits) {
     if (!m_comm)
         raise(err::DeviceUnavailable);
-    m_comm->setDTREnable(true);
-    m_comm->setHandshaking(2); // hardware flow control on RTS/CTS
-    m_comm->setInputLen(1);
-    m_comm->setRTSEnable(true);
-    m_comm->setSettings("57600,N,8,1");
-    m_comm->setSThreshold(1);
+    setUpBoardLine(*m_comm);
 }
 
 int16_t ZeltoDLL::CommPort() const {

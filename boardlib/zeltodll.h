@@ -20,6 +20,10 @@ struct Limits {
     Millis measurement{70000}; // first reply byte of count, pulsein, rctime and counter
 };
 
+// The line the board speaks, set on a component in the order the board object sets it: DTR and
+// RTS asserted, RTS/CTS flow control, 57600 baud 8N1, one byte per read.
+void setUpBoardLine(SerialComponent& comm);
+
 // The board object: each member is one short transaction with the board over the serial link.
 class ZeltoDLL {
   public:

@@ -13,11 +13,11 @@ using test::rowName;
 using test::WireRow;
 using namespace std::chrono_literals;
 
-// A component that passes every operation to another one and fails the ones it is told to, the
-// way a device that vanishes or a driver that refuses fails them.
-class FaultySerial : public SerialComponent {
+// The simulated board's component, failing the operations it is told to fail, the way a device
+// that vanishes or a driver that refuses fails them.
+class FaultySerial : public sim::SimSerial {
   public:
-    explicit FaultySerial(std::unique_ptr<SerialComponent> inner) : m_inner(std::move(inner)) {}
+    using SimSerial::SimSerial;
 
     // The n-th write from now on (1 for the next) fails with error; 0 for none.
     void failWrite(int n, int32_t error) {
@@ -32,34 +32,22 @@ class FaultySerial : public SerialComponent {
     // Runs after every write that went through, with its number (1, 2, ...).
     std::function<void(int)> afterWrite;
 
-    int16_t commPort() const override { return m_inner->commPort(); }
-    void setCommPort(int16_t port) override { m_inner->setCommPort(port); }
-    bool portOpen() const override { return m_inner->portOpen(); }
-    void setPortOpen(bool open) override { m_inner->setPortOpen(open); }
     bool ctsHolding(Millis maxWait) override {
         if (m_ctsCountdown > 0 && --m_ctsCountdown == 0) {
             m_ctsCountdown = 1; // stays failed
             raise(m_ctsError);
         }
-        return m_inner->ctsHolding(maxWait);
+        return SimSerial::ctsHolding(maxWait);
     }
     void setOutput(const Bytes& bytes) override {
         if (m_writeCountdown > 0 && --m_writeCountdown == 0)
             raise(m_writeError);
-        m_inner->setOutput(bytes);
+        SimSerial::setOutput(bytes);
         if (afterWrite)
             afterWrite(++m_written);
     }
-    Bytes input(Millis maxWait) override { return m_inner->input(maxWait); }
-    void setDTREnable(bool enable) override { m_inner->setDTREnable(enable); }
-    void setHandshaking(int16_t mode) override { m_inner->setHandshaking(mode); }
-    void setInputLen(int16_t length) override { m_inner->setInputLen(length); }
-    void setRTSEnable(bool enable) override { m_inner->setRTSEnable(enable); }
-    void setSettings(const std::string& settings) override { m_inner->setSettings(settings); }
-    void setSThreshold(int16_t threshold) override { m_inner->setSThreshold(threshold); }
 
   private:
-    std::unique_ptr<SerialComponent> m_inner;
     int m_writeCountdown = 0;
     int32_t m_writeError = 0;
     int m_ctsCountdown = 0;
@@ -92,10 +80,8 @@ inline Limits shortLimits() {
 // A board object on a simulated board, with a fault injector between them.
 struct SimBoard {
     explicit SimBoard(MessagePump* pump = nullptr, Limits limits = shortLimits()) {
-        auto sim = std::make_unique<sim::SimSerial>(model);
-        serial = sim.get();
-        auto faulty = std::make_unique<FaultySerial>(std::move(sim));
-        faults = faulty.get();
+        auto faulty = std::make_unique<FaultySerial>(model);
+        serial = faults = faulty.get();
         board = std::make_unique<ZeltoDLL>(std::move(faulty), pump, limits);
     }
 

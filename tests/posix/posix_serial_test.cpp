@@ -4,6 +4,7 @@
 #include "posix_serial.h"
 #include "pty_pair.h"
 #include "test_support.h"
+#include "zeltodll.h"
 
 #include <gtest/gtest.h>
 
@@ -29,16 +30,6 @@ using test::errorOf;
 using test::PtyPair;
 using namespace std::chrono_literals;
 
-// The set-up the board object gives its component.
-void boardSetUp(PosixSerial& port) {
-    port.setDTREnable(true);
-    port.setHandshaking(2);
-    port.setInputLen(1);
-    port.setRTSEnable(true);
-    port.setSettings("57600,N,8,1");
-    port.setSThreshold(1);
-}
-
 // Waits until the terminal holds at least count received bytes.
 bool waitForInput(int fd, int count) {
     const auto deadline = Clock::now() + 2s;
@@ -55,7 +46,7 @@ struct OpenPort {
     PtyPair pty;
     PosixSerial port{pty.path()};
     OpenPort() {
-        boardSetUp(port);
+        setUpBoardLine(port);
         port.setPortOpen(true);
     }
 };
@@ -156,7 +147,7 @@ TEST(PosixSerialOpen, AnotherProcessIsRefusedToo) {
 TEST(PosixSerialOpen, BytesWaitingBeforeTheOpenAreDropped) {
     PtyPair pty;
     PosixSerial port(pty.path());
-    boardSetUp(port);
+    setUpBoardLine(port);
     termios raw{};
     ::tcgetattr(pty.slave(), &raw);
     ::cfmakeraw(&raw);
