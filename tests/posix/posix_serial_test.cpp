@@ -257,25 +257,6 @@ TEST(PosixSerialBytes, WriteHeldBackFailsLikeEveryComponent) {
     EXPECT_GE(Clock::now() - start, SerialBase::WriteHeldBackLimit);
 }
 
-TEST(PosixSerialWaits, InputWaitsForAByteAndNoLonger) {
-    OpenPort p;
-    auto start = Clock::now();
-    EXPECT_EQ(p.port.input(100ms), "");
-    auto waited = Clock::now() - start;
-    EXPECT_GE(waited, 100ms);
-    EXPECT_LT(waited, 400ms);
-
-    std::thread board([&] {
-        std::this_thread::sleep_for(30ms);
-        p.pty.send("\x7f");
-    });
-    start = Clock::now();
-    EXPECT_EQ(p.port.input(5s), "\x7f");
-    waited = Clock::now() - start;
-    board.join();
-    EXPECT_LT(waited, 1s);
-}
-
 TEST(PosixSerialWaits, PseudoTerminalWithoutModemLinesReportsClearToSend) {
     ::unsetenv("ZELTO_CTS_FILE");
     OpenPort p;
