@@ -21,32 +21,14 @@ ComPtr<ITypeLib> loadLibrary() {
     return lib;
 }
 
+// Indexed by the enumerations, in their order.
 VARTYPE vtOf(ValueType t) {
-    switch (t) {
-    case ValueType::Integer:
-        return VT_I2;
-    case ValueType::Long:
-        return VT_I4;
-    case ValueType::Boolean:
-        return VT_BOOL;
-    case ValueType::Variant:
-        return VT_VARIANT;
-    case ValueType::None:
-        break;
-    }
-    return VT_EMPTY;
+    const VARTYPE types[] = {VT_EMPTY, VT_I2, VT_I4, VT_BOOL, VT_VARIANT};
+    return types[static_cast<int>(t)];
 }
-
 INVOKEKIND invkindOf(MemberKind k) {
-    switch (k) {
-    case MemberKind::Method:
-        return INVOKE_FUNC;
-    case MemberKind::PropertyGet:
-        return INVOKE_PROPERTYGET;
-    case MemberKind::PropertyLet:
-        return INVOKE_PROPERTYPUT;
-    }
-    return INVOKE_FUNC;
+    const INVOKEKIND kinds[] = {INVOKE_FUNC, INVOKE_PROPERTYGET, INVOKE_PROPERTYPUT};
+    return kinds[static_cast<int>(k)];
 }
 
 } // namespace

@@ -18,6 +18,11 @@ CLSID = "{6570A0BF-9B8E-46CF-8EFE-E08580A34D9C}"
 IID = "{081D19C9-FC85-4717-93FE-DFDC9FDD014A}"
 LIBID = "{18E6F27D-DC63-4F6A-A9DB-23F965478573}"
 PROGID = "OstrelZeltoDLL.ZeltoDLL"
+# A key is the server's when one of these pairs of names follows each other in its path.
+OURS = {("clsid", CLSID.lower()), ("interface", IID.lower()), ("typelib", LIBID.lower()),
+        ("classes", PROGID.lower())}
+ROOTS = [f"HKCR\\CLSID\\{CLSID}", f"HKCR\\{PROGID}", f"HKCR\\Interface\\{IID}",
+         f"HKCR\\TypeLib\\{LIBID}"]
 
 run_sh, bits, dll, work = sys.argv[1:5]
 other_dll = sys.argv[5] if len(sys.argv) > 5 else None
@@ -62,17 +67,7 @@ def export():
 def ours(key):
     """Whether a key belongs to the server's registration (in any registry view)."""
     parts = key.lower().split("\\")
-    for i, part in enumerate(parts[:-1]):
-        nxt = parts[i + 1]
-        if part == "clsid" and nxt == CLSID.lower():
-            return True
-        if part == "interface" and nxt == IID.lower():
-            return True
-        if part == "typelib" and nxt == LIBID.lower():
-            return True
-        if part == "classes" and nxt == PROGID.lower():
-            return True
-    return False
+    return any(pair in OURS for pair in zip(parts, parts[1:]))
 
 
 def query(key):
@@ -234,14 +229,12 @@ def main():
     typelib = [k for k in added if k.endswith(f"{LIBID.lower()}\\5.0\\0\\{win}")]
     check(bool(typelib), f"the type library 5.0, locale 0, {win} is registered")
 
-    for key in (f"HKCR\\CLSID\\{CLSID}", f"HKCR\\{PROGID}", f"HKCR\\Interface\\{IID}",
-                f"HKCR\\TypeLib\\{LIBID}"):
+    for key in ROOTS:
         check(query(key).returncode == 0, f"reg query {key} finds it")
 
     result = wine("regsvr32", "/s", "/u", dll)
     check(result.returncode == 0, f"regsvr32 /u exits 0 (got {result.returncode})")
-    for key in (f"HKCR\\CLSID\\{CLSID}", f"HKCR\\{PROGID}", f"HKCR\\Interface\\{IID}",
-                f"HKCR\\TypeLib\\{LIBID}"):
+    for key in ROOTS:
         check(query(key).returncode == 1, f"reg query {key} no longer finds it")
     gone = export()
     check(gone == before, "unregistering restores the registry exactly: "

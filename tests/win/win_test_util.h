@@ -28,17 +28,12 @@ class ComApartment : public ::testing::Environment {
     void TearDown() override { CoUninitialize(); }
 };
 
-// The folder of the running test program, with a trailing backslash.
-inline std::wstring programDir() {
+// The automation server built beside the tests.
+inline std::wstring dllPath() {
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring dir(path);
-    return dir.substr(0, dir.find_last_of(L"\\/") + 1);
-}
-
-// The automation server built beside the tests.
-inline std::wstring dllPath() {
-    return programDir() + L"OstrelZeltoDLL.dll";
+    return dir.substr(0, dir.find_last_of(L"\\/") + 1) + L"OstrelZeltoDLL.dll";
 }
 
 inline std::string narrow(const wchar_t* text) {
@@ -86,40 +81,24 @@ inline HRESULT createRegistered(IDispatch** out, CLSID* found = nullptr) {
 
 constexpr WORD M = DISPATCH_METHOD, G = DISPATCH_PROPERTYGET, P = DISPATCH_PROPERTYPUT;
 
-// Calls IDispatch::Invoke with positional arguments given first to last; a property put gets the
-// named argument DISPID_PROPERTYPUT for its last argument.
+// The outcome of IDispatch::Invoke; the holders own the texts that excep points at.
 struct InvokeResult {
     HRESULT hr = E_FAIL;
     com::VariantHolder value;
     EXCEPINFO excep{};
+    com::Bstr source, text, helpFile;
     UINT argErr = 0;
-    InvokeResult() = default;
-    InvokeResult(const InvokeResult&) = delete;
-    InvokeResult(InvokeResult&& o) noexcept
-        : hr(o.hr), value(std::move(o.value)), excep(o.excep), argErr(o.argErr) {
-        o.excep = EXCEPINFO{};
-    }
-    InvokeResult& operator=(InvokeResult&& o) noexcept {
-        std::swap(hr, o.hr);
-        std::swap(value, o.value);
-        std::swap(excep, o.excep);
-        std::swap(argErr, o.argErr);
-        return *this;
-    }
-    ~InvokeResult() {
-        SysFreeString(excep.bstrSource);
-        SysFreeString(excep.bstrDescription);
-        SysFreeString(excep.bstrHelpFile);
-    }
     // The automation error number a scripting client would see.
     long number() const {
         const HRESULT code = hr == DISP_E_EXCEPTION ? excep.scode : hr;
         const auto status = static_cast<uint32_t>(code);
         return (status & 0xFFFF0000u) == 0x800A0000u ? static_cast<long>(status & 0xFFFF) : -1;
     }
-    std::string description() const { return narrow(excep.bstrDescription); }
+    std::string description() const { return narrow(text.get()); }
 };
 
+// Calls IDispatch::Invoke with positional arguments given first to last; a property put gets the
+// named argument DISPID_PROPERTYPUT for its last argument.
 inline InvokeResult invoke(IDispatch* target, DISPID id, WORD flags, std::vector<VARIANT> args) {
     InvokeResult r;
     std::vector<VARIANT> reversed(args.rbegin(), args.rend());
@@ -132,20 +111,10 @@ inline InvokeResult invoke(IDispatch* target, DISPID id, WORD flags, std::vector
     const bool wantsResult = !(flags & DISPATCH_PROPERTYPUT);
     r.hr = target->Invoke(id, IID_NULL, 0, flags, &params, wantsResult ? r.value.get() : nullptr,
                           &r.excep, &r.argErr);
+    *r.source.put() = r.excep.bstrSource;
+    *r.text.put() = r.excep.bstrDescription;
+    *r.helpFile.put() = r.excep.bstrHelpFile;
     return r;
-}
-
-inline LONG asLong(const VARIANT& v) {
-    switch (V_VT(&v)) {
-    case VT_I2:
-        return V_I2(&v);
-    case VT_I4:
-        return V_I4(&v);
-    case VT_BOOL:
-        return V_BOOL(&v);
-    default:
-        return -12345;
-    }
 }
 
 inline bool isTrue(const InvokeResult& r) {
@@ -157,12 +126,17 @@ template <typename Fn> Fn exported(HMODULE module, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
-inline VARIANT vRef(VARIANT* inner) {
+// An automation value of the given type, filled in by set.
+template <typename Set> VARIANT typed(VARTYPE type, Set set) {
     VARIANT x;
     VariantInit(&x);
-    V_VT(&x) = VT_BYREF | VT_VARIANT;
-    V_VARIANTREF(&x) = inner;
+    V_VT(&x) = type;
+    set(x);
     return x;
+}
+// A script's variable: a reference to a value.
+inline VARIANT vRef(VARIANT* inner) {
+    return typed(VT_BYREF | VT_VARIANT, [&](VARIANT& x) { V_VARIANTREF(&x) = inner; });
 }
 // An automation value made from a core value; a text needs VariantClear afterwards.
 inline VARIANT v(const Variant& value) {
