@@ -2,7 +2,7 @@
 // resolution is raised; Wine's sleeps last 1 ms whatever it is, so timing cannot show it here.
 // Instead the calls the Windows component and pump wait with are swapped for counting ones: every
 // sleep in a wait must fall inside a raised resolution, each raise is released, and a pause of the
-// pump waits for messages rather than sleeping. Runs with the simulator on COM1 (e2e.sh).
+// pump waits for messages rather than sleeping. Runs with the simulator on COM1 (faults.sh).
 
 #include "win32_message_pump.h"
 #include "win32_serial.h"
