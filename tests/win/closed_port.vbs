@@ -33,3 +33,5 @@ board.nosuch 1
 ExpectErr "unknown member", 438
 board.high
 ExpectErr "high without its argument", 450
+board.high 1, 2
+ExpectErr "high with an argument too many", 450
