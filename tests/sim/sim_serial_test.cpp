@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 using namespace std::chrono_literals;
 using zelto::Bytes;
@@ -26,7 +25,8 @@ Bytes readAll(SimSerial& port) {
     return all;
 }
 
-// The line rules are in tests/serial.
+// The line rules are in tests/serial; writes, replies and waits on a working board are what every
+// case of tests/core runs on.
 TEST(SimSerial, FailedOpening) {
     SimSerial port;
     port.setOpenError(err::NoSuchPort);
@@ -36,19 +36,6 @@ TEST(SimSerial, FailedOpening) {
     port.setPortOpen(true);
     EXPECT_TRUE(port.writes().empty());
     EXPECT_TRUE(port.model()->events().empty());
-}
-
-TEST(SimSerial, WritesReachTheModelAndRepliesComeBackOneByteAtATime) {
-    SimSerial port;
-    port.model()->state().analog[0] = 1023;
-    port.queueReply("\x10\x20"); // before opening, ahead of the board's answers
-    port.setPortOpen(true);
-    port.setOutput("\x01");
-    port.setOutput("\x30");
-    EXPECT_EQ(port.writes(), (std::vector<Bytes>{"\x01", "\x30"}));
-    EXPECT_EQ(port.input(), "\x10");
-    EXPECT_EQ(hex(readAll(port)), "20 33 03 FF");
-    EXPECT_EQ(port.inputCalls(), 6); // the last one found nothing
 }
 
 TEST(SimSerial, SilentBoardStillSeesTheBytes) {
@@ -107,23 +94,6 @@ TEST(SimSerial, CtsRaisedByThePollCallbackAndShortWaitsWhileLow) {
         ++polls;
     EXPECT_EQ(polls, 2);
     EXPECT_EQ(port.ctsCalls(), 4);
-}
-
-TEST(SimSerial, InputWaitsForASilentBoardAndWakesOnAReply) {
-    SimSerial port;
-    port.setPortOpen(true);
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(port.input(Millis{30}), "");
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 29ms);
-
-    std::thread board([&] {
-        std::this_thread::sleep_for(20ms);
-        port.queueReply("\x33");
-    });
-    start = std::chrono::steady_clock::now();
-    EXPECT_EQ(port.input(Millis{10000}), "\x33");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-    board.join();
 }
 
 } // namespace
