@@ -44,7 +44,8 @@ class Rig {
     virtual void plugIn() = 0;
     // Whether the simulator's clear-to-send reaches this process.
     virtual bool linesEmulated() const = 0;
-    // Host code that the message pump runs once, about after, while a member waits.
+    // Host code that the message pump runs once, no sooner than `after` from now, while a member
+    // waits.
     virtual void duringTheWait(Millis after, std::function<void()> code) = 0;
     // CPU time this process has used, in seconds.
     virtual double cpuSeconds() const = 0;
