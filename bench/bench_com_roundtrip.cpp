@@ -42,11 +42,9 @@ void comRoundTrip() {
     enum { Floor, Win32, Com };
     const auto r = inTurns(
         kRounds, {floorRun, [&] { return clientRun(true); }, [&] { return clientRun(false); }});
-    const double fl = medianOver(r, [](const Round& c) { return c[Floor].us; });
-    const double wi = medianOver(r, [](const Round& c) { return c[Win32].us; });
-    const double co = medianOver(r, [](const Round& c) { return c[Com].us; });
-    const double ratio = medianOver(r, [](const Round& c) { return c[Com].us / c[Floor].us; });
-    const double overWin32 = medianOver(r, [](const Round& c) { return c[Com].us / c[Win32].us; });
+    const double fl = medianTime(r, Floor), wi = medianTime(r, Win32), co = medianTime(r, Com);
+    const double ratio = medianRatio(r, Com, Floor);
+    const double overWin32 = medianRatio(r, Com, Win32);
     std::printf("Round trip through the automation server under Wine: a2d(0) by DISPID on COM1, "
                 "%d rounds of %ld calls (medians; the ratios are medians of each round's)\n",
                 kRounds, calls);

@@ -110,6 +110,18 @@ double medianOver(const std::vector<Round>& rounds, const std::function<double(c
     return median(v);
 }
 
+double medianTime(const std::vector<Round>& rounds, size_t k) {
+    return medianOver(rounds, [k](const Round& r) { return r[k].us; });
+}
+
+double medianCpu(const std::vector<Round>& rounds, size_t k) {
+    return medianOver(rounds, [k](const Round& r) { return r[k].cpuUs; });
+}
+
+double medianRatio(const std::vector<Round>& rounds, size_t a, size_t b) {
+    return medianOver(rounds, [a, b](const Round& r) { return r[a].us / r[b].us; });
+}
+
 void printWait(const char* what, const std::vector<Contender>& rows, size_t arrival) {
     const double wait = seconds(kWait);
     const Contender& busy = rows.front();

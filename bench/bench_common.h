@@ -151,6 +151,10 @@ using Round = std::vector<Call>;
 std::vector<Round> inTurns(int rounds, const std::vector<std::function<Call()>>& runs);
 
 double medianOver(const std::vector<Round>& rounds, const std::function<double(const Round&)>& f);
+// The medians of contender k's time and CPU per call, and of each round's ratio of a's time to b's.
+double medianTime(const std::vector<Round>& rounds, size_t k);
+double medianCpu(const std::vector<Round>& rounds, size_t k);
+double medianRatio(const std::vector<Round>& rounds, size_t a, size_t b);
 
 struct Wait {
     double cpu;  // seconds of process CPU while waiting

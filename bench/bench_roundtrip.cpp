@@ -59,22 +59,14 @@ void roundTrip() {
     auto packageRun = [&] { return peer({"package"}); };
     enum { Floor, Board, Peer, Package };
     const auto r = inTurns(rounds, {floorRun, boardRun, peerRun, packageRun});
-    const double fl = medianOver(r, [](const Round& c) { return c[Floor].us; });
-    const double bo = medianOver(r, [](const Round& c) { return c[Board].us; });
-    const double py = medianOver(r, [](const Round& c) { return c[Peer].us; });
-    const double boardToFloor =
-        medianOver(r, [](const Round& c) { return c[Board].us / c[Floor].us; });
-    const double peerToBoard =
-        medianOver(r, [](const Round& c) { return c[Peer].us / c[Board].us; });
-    const double floorCpu = medianOver(r, [](const Round& c) { return c[Floor].cpuUs; });
-    const double boardCpu = medianOver(r, [](const Round& c) { return c[Board].cpuUs; });
-    const double peerCpu = medianOver(r, [](const Round& c) { return c[Peer].cpuUs; });
-    const double pk = medianOver(r, [](const Round& c) { return c[Package].us; });
-    const double packageToPeer =
-        medianOver(r, [](const Round& c) { return c[Package].us / c[Peer].us; });
-    const double packageToFloor =
-        medianOver(r, [](const Round& c) { return c[Package].us / c[Floor].us; });
-    const double packageCpu = medianOver(r, [](const Round& c) { return c[Package].cpuUs; });
+    const double fl = medianTime(r, Floor), bo = medianTime(r, Board), py = medianTime(r, Peer),
+                 pk = medianTime(r, Package);
+    const double boardToFloor = medianRatio(r, Board, Floor);
+    const double peerToBoard = medianRatio(r, Peer, Board);
+    const double packageToPeer = medianRatio(r, Package, Peer);
+    const double packageToFloor = medianRatio(r, Package, Floor);
+    const double floorCpu = medianCpu(r, Floor), boardCpu = medianCpu(r, Board),
+                 peerCpu = medianCpu(r, Peer), packageCpu = medianCpu(r, Package);
     std::printf("Round trip: a2d(0) over a pseudo-terminal to zelto-sim, %d rounds of %ld calls "
                 "(medians; ratios are medians of each round's ratio)\n",
                 rounds, calls);
