@@ -139,14 +139,14 @@ class SimProcess {
         return parseLogLine(*line).value_or(LogLine{{}, *line, {}, {}});
     }
 
-    // The byte fields of the next count commands, fewer if they do not come within limit each.
-    std::vector<std::string> nextBytes(size_t count, Millis limit = Millis{2000}) {
-        std::vector<std::string> got;
+    // The next count commands, fewer if one does not come within limit.
+    std::vector<LogLine> nextCommands(size_t count, Millis limit = Millis{2000}) {
+        std::vector<LogLine> got;
         while (got.size() < count) {
             auto c = nextCommand(limit);
             if (!c)
                 break;
-            got.push_back(c->bytes);
+            got.push_back(std::move(*c));
         }
         return got;
     }

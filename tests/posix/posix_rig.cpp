@@ -83,14 +83,7 @@ class PosixRig : public Rig {
         }
     }
     std::vector<test::LoggedCommand> next(size_t count, Millis limit) override {
-        std::vector<test::LoggedCommand> got;
-        while (got.size() < count) {
-            auto c = m_sim->nextCommand(limit);
-            if (!c)
-                break;
-            got.push_back(std::move(*c));
-        }
-        return got;
+        return m_sim->nextCommands(count, limit);
     }
     void unplug() override { m_sim->kill(SIGKILL); }
     void plugIn() override {
