@@ -3,7 +3,6 @@
 // Helpers shared by the Windows tests.
 
 #include "holders.h"
-#include "sim_output.h"
 #include "variant_convert.h"
 
 #include <gtest/gtest.h>
