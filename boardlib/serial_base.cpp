@@ -121,7 +121,12 @@ void SerialBase::setOutput(const Bytes& bytes) {
 }
 
 Bytes SerialBase::input(Millis maxWait) {
-    return watchingForGone([&] { return readBytes(maxWait); });
+    // A failed read is no proof that the device went (a pseudo-terminal, or Wine's serial stack,
+    // fail a single read with the same error as a hang-up): it neither looks at the latch nor
+    // sets it, and the next read reads again. A device that did go is told by the next write or
+    // look at the line.
+    requireOpen();
+    return readBytes(maxWait);
 }
 
 void SerialBase::setDTREnable(bool enable) {

@@ -39,8 +39,8 @@ inline constexpr long StandardRates[] = {
 //   settings string as LineSettings::parse reads it; any other value fails with
 //   err::InvalidArgument and keeps the previous one;
 // - the clear-to-send line, output and input fail with err::PortNotOpen while the port is closed;
-// - once an operation found the device gone (err::DeviceGone), every one fails with it until the
-//   port is closed;
+// - once a write or a look at clear-to-send found the device gone (err::DeviceGone), both fail
+//   with it until the port is closed; a failed read only fails that read, whatever its error;
 // - a write held back by flow control for longer than WriteHeldBackLimit fails with
 //   err::LinkTimeout.
 // A component adds only what its system does: opening, the line, the modem lines, reading and

@@ -332,7 +332,12 @@ void PosixSerial::receive(Millis maxWait) {
                 fail(err::DeviceGone, EBADF);
             // Hang-ups and errors are told by the read, after any bytes still waiting.
         }
-        const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+        // The input length is what one read takes from the system, as on the other platform:
+        // with one byte per read, each reply byte is a read of its own that may fail alone.
+        const size_t want = inputLen() > 0
+                                ? std::min(static_cast<size_t>(inputLen()), sizeof buffer)
+                                : sizeof buffer;
+        const ssize_t n = ::read(m_fd, buffer, want);
         if (n > 0) {
             m_received.append(buffer, static_cast<size_t>(n));
             return;

@@ -55,7 +55,8 @@ class PosixSerial : public SerialBase {
     void applyModemLines();
     [[noreturn]] void fail(int32_t number, int error) const;
     [[noreturn]] void failIo(int error);
-    // Waits up to maxWait for received bytes and appends all that are waiting to m_received.
+    // Waits up to maxWait for received bytes and appends what one read gives (at most InputLen
+    // bytes) to m_received.
     void receive(Millis maxWait);
     // Sleeps up to left or until the line may have changed; false when the port offers no such
     // wait and the caller has to sample.
@@ -63,8 +64,7 @@ class PosixSerial : public SerialBase {
 
     int m_fd = -1;
     std::string m_path;
-    // Received bytes fetched from the terminal but not handed out yet: one read takes all that
-    // is waiting, and input() gives them out InputLen at a time.
+    // Received bytes fetched from the terminal but not handed out yet (InputLen changed, or 0).
     Bytes m_received;
     std::unique_ptr<CtsWaiter> m_ctsWaiter;
     // The driver has no modem-status wait (or it failed): the line is sampled until closing.

@@ -1,5 +1,6 @@
 // Preload library for the benchmarks and tests: gives pseudo-terminal slaves the modem lines they
-// lack, so that clear-to-send can be held low against the simulator.
+// lack, so that clear-to-send can be held low against the simulator, and fails chosen reads of
+// them, so that a failing read is met where the system makes it.
 //
 // The modem-line requests (TIOCMGET, TIOCMBIS, TIOCMBIC, TIOCMSET, TIOCMIWAIT) on the slave side of
 // a pseudo-terminal are answered here instead of failing: clear-to-send comes from the file named
@@ -11,11 +12,19 @@
 // with EIO, as the kernel does. Without ZELTO_CTS_FILE every request goes to the kernel unchanged,
 // and so does every other descriptor and request.
 //
+// Reads: the file named by ZELTO_READ_FAULT_FILE, holding the line "N ERRNO", makes the Nth read()
+// of a pseudo-terminal slave from then on fail with ERRNO, without taking the bytes, and lets every
+// later read through. Only reads that find bytes waiting count, so that the count is the same
+// however often a reader looks at an empty line. The next read of a slave takes the file and
+// removes it; "0 0" takes back a failure not yet made. Without ZELTO_READ_FAULT_FILE reads go to
+// the kernel unchanged.
+//
 // Built without sanitizers. In a sanitized process the sanitizer runtime has to come first:
 // LD_PRELOAD="<libasan.so>:libzeltomodemlines.so".
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
@@ -34,6 +43,19 @@ using IoctlFn = int (*)(int, unsigned long, ...);
 
 IoctlFn realIoctl() {
     static IoctlFn fn = reinterpret_cast<IoctlFn>(dlsym(RTLD_NEXT, "ioctl"));
+    return fn;
+}
+
+using ReadFn = ssize_t (*)(int, void*, size_t);
+using ReadChkFn = ssize_t (*)(int, void*, size_t, size_t);
+
+ReadFn realRead() {
+    static ReadFn fn = reinterpret_cast<ReadFn>(dlsym(RTLD_NEXT, "read"));
+    return fn;
+}
+
+ReadChkFn realReadChk() {
+    static ReadChkFn fn = reinterpret_cast<ReadChkFn>(dlsym(RTLD_NEXT, "__read_chk"));
     return fn;
 }
 
@@ -100,6 +122,48 @@ int emulate(unsigned long request, int* arg, dev_t device, const char* ctsFile) 
     }
     pthread_mutex_unlock(&g_lock);
     return 0;
+}
+
+// The read failure armed and not yet made: the reads with bytes waiting still to go before it,
+// and its error.
+int g_readsBeforeFault = 0;
+int g_readError = 0;
+
+// Takes an arming from the file, which the test may still be writing: only a whole line counts.
+void takeArming(const char* path) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    char text[64] = {};
+    const ssize_t n = realRead()(fd, text, sizeof text - 1);
+    close(fd);
+    int count = 0;
+    int error = 0;
+    if (n <= 0 || text[n - 1] != '\n' || sscanf(text, "%d %d", &count, &error) != 2 || count < 0)
+        return;
+    unlink(path);
+    g_readsBeforeFault = count;
+    g_readError = error;
+}
+
+bool bytesWaiting(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
+}
+
+// The error this read of fd fails with, or 0 when it goes to the kernel.
+int readFault(int fd) {
+    const char* path = getenv("ZELTO_READ_FAULT_FILE");
+    dev_t device = 0;
+    if (path == nullptr || *path == '\0' || !isPtySlave(fd, device))
+        return 0;
+    pthread_mutex_lock(&g_lock);
+    takeArming(path);
+    int error = 0;
+    if (g_readsBeforeFault > 0 && bytesWaiting(fd) && --g_readsBeforeFault == 0)
+        error = g_readError;
+    pthread_mutex_unlock(&g_lock);
+    return error;
 }
 
 // One inotify instance per waiting thread, kept for the thread's life: closing one makes the kernel
@@ -218,4 +282,27 @@ int emulatedIoctl(int fd, unsigned long request, ...) {
         return emulate(request, static_cast<int*>(arg), device, ctsFile);
     }
     return realIoctl()(fd, request, arg);
+}
+
+// Named through the assembler, as ioctl above: the C library declares both noexcept, and a thread
+// cancelled in the read is unwound through this frame.
+extern "C" ssize_t faultyRead(int fd, void* buffer, size_t size) __asm__("read");
+extern "C" ssize_t faultyReadChk(int fd, void* buffer, size_t size,
+                                 size_t bufferSize) __asm__("__read_chk");
+
+ssize_t faultyRead(int fd, void* buffer, size_t size) {
+    if (const int error = readFault(fd)) {
+        errno = error;
+        return -1;
+    }
+    return realRead()(fd, buffer, size);
+}
+
+// The fortified form, which a program built with _FORTIFY_SOURCE calls instead.
+ssize_t faultyReadChk(int fd, void* buffer, size_t size, size_t bufferSize) {
+    if (const int error = readFault(fd)) {
+        errno = error;
+        return -1;
+    }
+    return realReadChk()(fd, buffer, size, bufferSize);
 }

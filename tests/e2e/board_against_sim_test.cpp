@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <thread>
 
 namespace zelto::e2e {
@@ -40,12 +41,12 @@ double seconds(Clock::duration d) {
 
 // Opens the board object and reads the opening's commands from the log, after whatever was
 // logged before.
-void open(Board& board) {
+void open(Board& board, const Lines& opening = FreshOpening) {
     rig().forget();
     while (!rig().next(1, 20ms).empty()) {
     }
     board.call(d::portopen, P, {true});
-    EXPECT_EQ(bytesOf(rig().next(4, 2s)), FreshOpening);
+    EXPECT_EQ(bytesOf(rig().next(4, 2s)), opening);
 }
 
 std::unique_ptr<Board> opened(const std::string& way = rig().ways().front()) {
@@ -97,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Wire, ::testing::ValuesIn(test::modelledRows()), 
 class Link : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!rig().linesEmulated())
+        if (!rig().preloaded())
             GTEST_SKIP() << "clear-to-send does not reach this process";
         m_board = opened();
         rig().control("cts low");
@@ -189,6 +190,111 @@ TEST(Opening, AnotherOpenerOfTheOpenPortIsRefusedAndWritesNothing) {
     open(*second);
 }
 
+// A read that the system fails, with the error a vanished device gives or another one, yields 0
+// and sets errflag for that read alone: the bytes it did not take are read next, and the next
+// member works and writes its bytes.
+TEST(FailedRead, YieldsZeroAndTheNextReadReadsAgain) {
+    if (!rig().preloaded())
+        GTEST_SKIP() << "reads cannot be failed in this process";
+    const struct {
+        const char* what;
+        Lines board; // the simulator's set-up before opening
+        int failing; // the read that fails, counted from the member's start
+        int32_t dispid;
+        MemberKind kind;
+        std::vector<Variant> args;
+        Lines sent;       // what the member writes
+        Variant result;   // what it returns (Empty for the opening)
+        bool errflag;     // errflag afterwards
+        Variant leftover; // what readbyte reads next
+    } rows[] = {
+        // Of ten reads, the failed one is the first: nine stray bytes are dropped, the answer 51
+        // stays waiting, and the cached values go out.
+        {"the opening handshake counts the failed read as one of ten",
+         {"stray 9"},
+         1,
+         d::portopen,
+         P,
+         {true},
+         {"00", "01", "05 D2", "03 87"},
+         Variant(),
+         false,
+         Variant(51)},
+        {"readword's first read",
+         {"stray 10"},
+         1,
+         d::readword,
+         M,
+         {},
+         {},
+         Variant(51),
+         false,
+         Variant()},
+        {"a2d's second reply byte",
+         {"stray 0", "analog 0 777"},
+         2,
+         d::a2d,
+         M,
+         {0},
+         {"30"},
+         Variant(768),
+         true,
+         Variant(9)},
+    };
+    for (const std::string& way : rig().ways()) {
+        for (const int error : {EIO, EPROTO}) {
+            for (const auto& r : rows) {
+                SCOPED_TRACE(way + ", errno " + std::to_string(error) + ": " + r.what);
+                for (const std::string& line : r.board)
+                    rig().control(line);
+                const auto board = rig().board(way);
+                board->call(d::pins, P, {165});
+                board->call(d::tris, P, {15});
+                if (r.dispid != d::portopen)
+                    open(*board, {"00", "01", "05 D2", "03 87"});
+                rig().forget();
+                rig().failRead(r.failing, error);
+                Variant result;
+                EXPECT_EQ(errorOf([&] { result = board->call(r.dispid, r.kind, r.args); }), 0);
+                rig().failRead(0, 0);
+                EXPECT_EQ(result, r.result);
+                EXPECT_EQ(isTrue(board->call(d::errflag, G)), r.errflag);
+                EXPECT_EQ(bytesOf(rig().next(r.sent.size(), 2s)), r.sent);
+                if (!r.leftover.isEmpty()) {
+                    EXPECT_EQ(board->call(d::readbyte, M), r.leftover);
+                    EXPECT_FALSE(isTrue(board->call(d::errflag, G)));
+                }
+                EXPECT_TRUE(isTrue(board->call(d::ok, M)));
+                EXPECT_EQ(bytesOf(rig().next(1, 2s)), Lines{"01"});
+                EXPECT_TRUE(isTrue(board->call(d::ready, G)));
+                board->call(d::portopen, P, {false});
+            }
+        }
+    }
+    rig().control("stray 0");
+    rig().control("analog 0 700");
+}
+
+// Reads of a vanished device fail as any failed read does; the next send tells that it has gone,
+// at once rather than at the link limit.
+TEST(Faults, AVanishedDeviceIsToldByTheNextSend) {
+    const auto board = opened();
+    rig().unplug();
+    for (int read = 0; read < 2; ++read) {
+        EXPECT_EQ(board->call(d::readbyte, M).integral(), 0);
+        EXPECT_TRUE(isTrue(board->call(d::errflag, G)));
+    }
+    const auto start = Clock::now();
+    EXPECT_EQ(errorOf([&] { board->call(d::high, M, {1}); }), err::DeviceGone);
+    EXPECT_LT(Clock::now() - start, 1s);
+    EXPECT_EQ(errorOf([&] { board->call(d::resetall, M); }), err::DeviceGone);
+    board->call(d::portopen, P, {false});
+    rig().plugIn();
+    open(*board);
+    EXPECT_EQ(board->call(d::a2d, M, {0}).integral(), 700);
+    board->call(d::portopen, P, {false});
+}
+
 // The device goes while a member is at each of its waits: the member ends at once, and closing,
 // a new board on the port and opening again is the way back.
 TEST(Faults, DeviceVanishingMidMember) {
@@ -211,7 +317,7 @@ TEST(Faults, DeviceVanishingMidMember) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.when);
-        if (c.needsLines && !rig().linesEmulated())
+        if (c.needsLines && !rig().preloaded())
             continue;
         const auto board = opened();
         rig().control(c.before);

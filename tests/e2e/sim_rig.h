@@ -42,8 +42,12 @@ class Rig {
     // The simulator dies, and the device with it; plugIn serves a new one on the same port.
     virtual void unplug() = 0;
     virtual void plugIn() = 0;
-    // Whether the simulator's clear-to-send reaches this process.
-    virtual bool linesEmulated() const = 0;
+    // Whether the test library that emulates the modem lines and fails chosen reads is preloaded
+    // into this process: the simulator's clear-to-send and failRead reach it only then.
+    virtual bool preloaded() const = 0;
+    // The nth read of the port from now that finds bytes waiting fails in the system with the
+    // error (an errno) and takes nothing; later reads go through.
+    virtual void failRead(int nth, int error) = 0;
     // Host code that the message pump runs once, no sooner than `after` from now, while a member
     // waits.
     virtual void duringTheWait(Millis after, std::function<void()> code) = 0;

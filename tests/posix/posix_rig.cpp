@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 
 namespace zelto::e2e {
 namespace {
@@ -70,7 +71,10 @@ class CBoard : public Board {
 
 class PosixRig : public Rig {
   public:
-    PosixRig() : m_lines(m_cts.path()) { plugIn(); }
+    PosixRig() : m_lines(m_cts.path()) {
+        ::setenv("ZELTO_READ_FAULT_FILE", m_readFault.c_str(), 1);
+        plugIn();
+    }
     std::vector<std::string> ways() const override { return {"native", "C"}; }
     std::unique_ptr<Board> board(const std::string& way) override {
         if (way == "C")
@@ -91,9 +95,12 @@ class PosixRig : public Rig {
         m_sim = std::make_unique<sim::SimProcess>(std::vector<std::string>{
             "--link", m_link, "--cts-file", m_cts.path(), "--analog", "0=700"});
     }
-    bool linesEmulated() const override {
+    bool preloaded() const override {
         const char* preload = std::getenv("LD_PRELOAD");
         return preload != nullptr && std::strstr(preload, "zeltomodemlines") != nullptr;
+    }
+    void failRead(int nth, int error) override {
+        std::ofstream(m_readFault) << nth << ' ' << error << '\n';
     }
     void duringTheWait(Millis after, std::function<void()> code) override {
         m_pump.at(Clock::now() + after, std::move(code));
@@ -108,6 +115,7 @@ class PosixRig : public Rig {
     test::CtsFile m_cts;
     test::EmulatedModemLines m_lines;
     std::string m_link = m_cts.path() + "-tty";
+    std::string m_readFault = m_cts.path() + "-read-fault";
     TimedPump m_pump;
     std::unique_ptr<sim::SimProcess> m_sim;
 };

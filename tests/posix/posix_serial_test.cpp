@@ -266,7 +266,8 @@ TEST(PosixSerialWaits, PseudoTerminalWithoutModemLinesReportsClearToSend) {
 }
 
 // Whichever operation finds the device gone first, every one fails with 8105 until closing, the
-// line too on a terminal without modem lines.
+// line too on a terminal without modem lines: reads because the system fails each of them, the
+// line and writes also because a failed one of theirs is remembered.
 TEST(PosixSerialGone, VanishedDeviceFailsEveryOperation) {
     const std::function<void(PosixSerial&)> operations[] = {
         [](PosixSerial& port) { port.ctsHolding(); },

@@ -64,18 +64,31 @@ TEST(SimSerial, FailedReadsAndWrites) {
     EXPECT_FALSE(port.model()->state().led);
     port.setWriteError(0);
 
-    // A device found gone fails every operation, the line too, until the port is closed.
+    // A read that fails as if the device had gone fails alone: the next read reads again, and
+    // writing and the line still work.
     port.failNextReads(1, err::DeviceGone);
     port.queueReply("\x42");
+    EXPECT_EQ(errorOf([&] { port.input(); }), err::DeviceGone);
+    EXPECT_TRUE(port.ctsHolding());
+    EXPECT_EQ(port.input(), "\x42");
+    port.setOutput("\x0C");
+
+    // A write that found the device gone holds for the write and the line until closing; reads
+    // still go to the port.
+    port.setWriteError(err::DeviceGone);
+    EXPECT_EQ(errorOf([&] { port.setOutput("\x01"); }), err::DeviceGone);
+    port.setWriteError(0);
+    port.queueReply("\x43");
     for (int round = 0; round < 2; ++round) {
-        EXPECT_EQ(errorOf([&] { port.input(); }), err::DeviceGone);
         EXPECT_EQ(errorOf([&] { port.ctsHolding(); }), err::DeviceGone);
         EXPECT_EQ(errorOf([&] { port.setOutput("\x01"); }), err::DeviceGone);
     }
+    EXPECT_EQ(port.input(), "\x43");
     port.setPortOpen(false);
     port.setPortOpen(true);
     EXPECT_TRUE(port.ctsHolding());
-    EXPECT_EQ(port.input(), "\x42");
+    port.setOutput("\x01");
+    EXPECT_EQ(port.input(), "\x33");
 }
 
 TEST(SimSerial, CtsRaisedByThePollCallbackAndShortWaitsWhileLow) {

@@ -2,7 +2,8 @@
 # faults.sh BUILD_DIR ZELTO_SIM PRELOAD_LIB|none PROGRAM [ARGS...]
 # Serves a simulated board on COM1 of the build tree's Wine prefix for the length of one program:
 # zelto-sim makes BUILD_DIR/wine-ports/com1 a link to its pseudo-terminal and signals clear-to-send
-# through a file; PRELOAD_LIB (the modem-line emulation) is preloaded into the program when given.
+# through a file; PRELOAD_LIB (the modem-line emulation, which also fails the reads that the file
+# ZELTO_READ_FAULT_FILE names) is preloaded into the program when given.
 # The simulator is under the program's control: the program appends lines to the file
 # ZELTO_SIM_CONTROL: "kill" ends the simulator with SIGKILL (the device vanishes), "start" serves a
 # new one on COM1, any other line goes to the simulator's standard input and counts as done when
@@ -63,6 +64,8 @@ trap 'kill -TERM "$controller_pid" 2>/dev/null; wait "$controller_pid" 2>/dev/nu
 wait_until 4 test -f "$ack"
 [ -L "$ports/com1" ] || { echo "zelto-sim did not start:" >&2; cat "$ports/faults1.err" >&2; exit 1; }
 
+rm -f "$ports/faults1.read-fault"
 export ZELTO_SIM_LOG="$log" ZELTO_SIM_CONTROL="$control" ZELTO_SIM_ACK="$ack" ZELTO_CTS_FILE="$cts"
+export ZELTO_READ_FAULT_FILE="$ports/faults1.read-fault"
 run_program "$log" "$preload" "$@"
 exit $?

@@ -1,8 +1,9 @@
 // The end-to-end rig under Wine: the registered server by dispatch identifier, over Wine's serial
 // stack to the simulator on COM1. faults.sh serves the simulator and carries out the control lines
 // this process appends to ZELTO_SIM_CONTROL ("kill", "start" or a simulator command); the
-// simulator's log is ZELTO_SIM_LOG, and ZELTO_MODEM_LINES is "1" when clear-to-send is emulated
-// for this process.
+// simulator's log is ZELTO_SIM_LOG, ZELTO_MODEM_LINES is "1" when the test library that emulates
+// the modem lines and fails reads is preloaded into this process, and ZELTO_READ_FAULT_FILE arms
+// it.
 
 #include "errors.h"
 #include "sim_rig.h"
@@ -90,7 +91,11 @@ class WinRig : public Rig {
     }
     void unplug() override { control("kill"); }
     void plugIn() override { control("start"); }
-    bool linesEmulated() const override { return wintest::linesEmulated(); }
+    bool preloaded() const override { return wintest::linesEmulated(); }
+    void failRead(int nth, int error) override {
+        std::ofstream(onDriveZ(env("ZELTO_READ_FAULT_FILE")), std::ios::binary)
+            << nth << ' ' << error << '\n';
+    }
     void duringTheWait(Millis after, std::function<void()> code) override {
         g_duringTheWait = std::move(code);
         SetTimer(nullptr, 0, static_cast<UINT>(after.count()), runTheHostCode);
