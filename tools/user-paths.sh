@@ -2,7 +2,8 @@
 # Runs what README.md tells a user to run, from this tree, and fails when one of them fails:
 #   release     the native Release build without tests, installed into a fresh prefix, and the
 #               README's example built against that package and run against the simulator;
-#   windows     the Release builds of OstrelZeltoDLL.dll (64-bit and 32-bit) and Warmscope.exe;
+#   windows     the Release builds of OstrelZeltoDLL.dll (64-bit and 32-bit) and Warmscope.exe,
+#               each checked for its width, exports and resources;
 #   bench       the benchmarks build (they are not run);
 #   screenshot  tools/demo.sh --screenshot FILE, with the window connected;
 #   demo        tools/demo.sh without a display: it must report a connected reading and stop
@@ -14,7 +15,9 @@
 #               the packaged zelto-sim started by the README's line;
 #   windows-zip the Windows zip (made by the package path) unpacked into a fresh Wine prefix,
 #               register.cmd, the sample clients of both widths against a simulated board on COM1,
-#               and unregister.cmd leaving no key of the server.
+#               and unregister.cmd leaving no key of the server. Where this machine runs no 32-bit
+#               programs, register.cmd must say that the 32-bit regsvr32 cannot start, and the
+#               32-bit files are checked instead of run.
 # Builds go to build-release*/ and build-user-paths/. Ends with "user paths: N passed, N failed".
 #   tools/user-paths.sh [path ...]
 set -uo pipefail
@@ -51,16 +54,17 @@ release() {
             "$out/installed" Ninja "$(command -v c++)"
 }
 
-windows() {
+windows() (
+    . tools/wine/env.sh
     local bits dir
     for bits in 64 32; do
         dir="$root/build-release-win$bits"
         cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELTO_TESTS=OFF \
             -DZELTO_WERROR=ON -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw$bits.cmake" &&
             cmake --build "$dir" -j"$jobs" || return 1
-        ls -l "$dir/bin/OstrelZeltoDLL.dll" "$dir/bin/Warmscope.exe" || return 1
+        zelto_check_pe "$bits" "$dir/bin/OstrelZeltoDLL.dll" "$dir/bin/Warmscope.exe" || return 1
     done
-}
+)
 
 bench() {
     tools/bench.sh --build-only
@@ -142,7 +146,7 @@ windows_zip() (
     local work="$out/windows-zip" zip top sim=$root/build-packages/native/sim/zelto-sim
     local clsid='{6570A0BF-9B8E-46CF-8EFE-E08580A34D9C}' iid='{081D19C9-FC85-4717-93FE-DFDC9FDD014A}'
     local libid='{18E6F27D-DC63-4F6A-A9DB-23F965478573}' progid=OstrelZeltoDLL.ZeltoDLL
-    local sim_pid= bits wine host sample said key file
+    local sim_pid= bits wine host sample said key file widths=(64) registered
     zip=$(ls build-packages/OstrelZelto-*-windows.zip) || return 1
     rm -rf "$work"
     mkdir -p "$work"
@@ -167,7 +171,17 @@ windows_zip() (
     # Wine's helper processes outlive the first program and would hold a pipe to it open.
     "$ZELTO_WINESERVER" -p </dev/null >/dev/null 2>&1
     "$ZELTO_WINE64" cmd /c exit </dev/null >/dev/null 2>&1
-    "$ZELTO_WINE32" cmd /c exit </dev/null >/dev/null 2>&1
+    if zelto_runs_32bit; then
+        widths+=(32)
+        "$ZELTO_WINE32" cmd /c exit </dev/null >/dev/null 2>&1
+        registered=done
+    else
+        # register.cmd cannot start the 32-bit regsvr32 and must say so; the 32-bit files are
+        # checked instead of run.
+        echo "$ZELTO_32BIT_NOT_RUN"
+        zelto_check_pe 32 "$top/x86/OstrelZeltoDLL.dll" "$top/x86/Warmscope.exe" || return 1
+        registered=refused
+    fi
     wine_for() { if [ "$1" = 64 ]; then echo "$ZELTO_WINE64"; else echo "$ZELTO_WINE32"; fi; }
     # Lists the server's keys that a program of that width sees.
     server_keys() {
@@ -178,17 +192,23 @@ windows_zip() (
         done
     }
 
-    # Runs register.cmd or unregister.cmd as a user would, through cmd; it must end saying so.
-    run_cmd() { # script, its last line
-        local said
+    # Runs register.cmd or unregister.cmd as a user would, through cmd; it must end saying that it
+    # is done, or, where the 32-bit regsvr32 cannot start, which one and why.
+    run_cmd() { # script, what it did
+        local said status
         said=$("$ZELTO_WINE64" cmd /c "$(zelto_win_path "$top/$1")" 2>&1 | tr -d '\r')
-        local status=$?
-        echo "$said"
-        [ "$status" -eq 0 ] && [ "$(tail -1 <<<"$said")" = "$2" ]
+        status=$? # cmd's, with pipefail
+        echo "$said (status $status)"
+        if [ "$registered" = done ]; then
+            [ "$status" -eq 0 ] && [ "$(tail -1 <<<"$said")" = "$2 done." ]
+        else
+            [ "$status" -ne 0 ] && grep -q "^$2 the 64-bit server" <<<"$said" &&
+                tail -1 <<<"$said" | grep -Eq '^FAILED: .*\\SysWOW64\\regsvr32\.exe.*32-bit programs\.$'
+        fi
     }
 
-    run_cmd register.cmd 'Registering done.' || return 1
-    for bits in 64 32; do
+    run_cmd register.cmd Registering || return 1
+    for bits in "${widths[@]}"; do
         # Each width's class points at its own folder's DLL.
         [ "$bits" = 64 ] && dir=x64 || dir=x86
         server_keys "$bits" | grep -i 'InprocServer32' -A2 | tee "$work/keys$bits.txt"
@@ -200,7 +220,7 @@ windows_zip() (
     "$sim" --link "$ZELTO_PORTS_DIR/com1" --analog 0=777 </dev/null >"$work/sim.log" 2>&1 &
     sim_pid=$!
     for _ in $(seq 100); do [ -L "$ZELTO_PORTS_DIR/com1" ] && break; sleep 0.05; done
-    for bits in 64 32; do
+    for bits in "${widths[@]}"; do
         wine=$(wine_for "$bits")
         # The 32-bit loader runs the 32-bit script host (of SysWOW64).
         for sample in read_a2d.vbs read_a2d.js; do
@@ -221,8 +241,8 @@ windows_zip() (
         [ "$said" = 'a2d(0) = 777' ] || return 1
     done
 
-    run_cmd unregister.cmd 'Unregistering done.' || return 1
-    for bits in 64 32; do
+    run_cmd unregister.cmd Unregistering || return 1
+    for bits in "${widths[@]}"; do
         [ -z "$(server_keys "$bits")" ] ||
             { echo "$bits-bit view keeps keys:"; server_keys "$bits"; return 1; }
     done

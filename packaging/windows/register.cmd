@@ -32,10 +32,19 @@ exit /b %status%
 
 :one
 echo %doing% the %~1 server %here%%~3\OstrelZeltoDLL.dll
+if not exist "%~2\regsvr32.exe" (
+    set "status=9009"
+    echo FAILED: there is no %~2\regsvr32.exe: this system has no %~1 programs.
+    exit /b 0
+)
 "%~2\regsvr32.exe" /s %flag% "%here%%~3\OstrelZeltoDLL.dll"
 set "code=%errorlevel%"
 if "%code%"=="0" exit /b 0
 set "status=%code%"
+if "%code%"=="9009" (
+    echo FAILED: %~2\regsvr32.exe could not be started: this system does not run %~1 programs.
+    exit /b 0
+)
 rem regsvr32 exits with 5 when the server's own registration failed: without administrator rights
 rem it may not write to HKEY_LOCAL_MACHINE.
 net session >nul 2>&1

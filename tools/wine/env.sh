@@ -60,3 +60,39 @@ zelto_win_path() {
     p=$(realpath -m "$1")
     echo "Z:${p//\//\\}"
 }
+
+# Whether this machine runs 32-bit x86 programs, and so 32-bit Wine: some kernels run none, and
+# there "Exec format error" ends every one. Each 32-bit step asks here; where the answer is no, it
+# builds its files and checks them with zelto_check_pe instead of running them, and says
+# "$ZELTO_32BIT_NOT_RUN". ZELTO_RUN_32BIT=no makes the answer no on any machine, to try that path.
+zelto_runs_32bit() {
+    [ "${ZELTO_RUN_32BIT:-}" != no ] && "$ZELTO_WINE32" --version >/dev/null 2>&1
+}
+ZELTO_32BIT_NOT_RUN="32-bit: built and checked, not run on this machine"
+
+# zelto_check_pe 64|32 FILE...: each file is a Windows program or DLL for that width with a version
+# block; OstrelZeltoDLL.dll also exports the four server entry points and carries its type library
+# and interface identifier. Says what it found; fails on the first file that falls short.
+zelto_check_pe() {
+    local bits=$1 file format host=x86_64-w64-mingw32 entry resources
+    shift
+    format=pei-x86-64
+    [ "$bits" = 32 ] && format=pei-i386 host=i686-w64-mingw32
+    for file in "$@"; do
+        grep -q "file format $format\$" <("$host-objdump" -f "$file") ||
+            { echo "$file: not a $bits-bit Windows file ($format)"; return 1; }
+        resources=$(wrestool -l "$file") || { echo "$file: no resources"; return 1; }
+        grep -q '\[type=version ' <<<"$resources" || { echo "$file: no version block"; return 1; }
+        if [ "$(basename "$file")" = OstrelZeltoDLL.dll ]; then
+            for entry in DllRegisterServer DllUnregisterServer DllGetClassObject DllCanUnloadNow; do
+                grep -Eq "^[[:space:]]+\[ *[0-9]+\] $entry\$" <("$host-objdump" -p "$file") ||
+                    { echo "$file: does not export $entry"; return 1; }
+            done
+            grep -q "^--type='TYPELIB' " <<<"$resources" ||
+                { echo "$file: no type library"; return 1; }
+            grep -qi "^--type='_IID_ZELTODLL' " <<<"$resources" ||
+                { echo "$file: no interface identifier"; return 1; }
+        fi
+        echo "$file: $bits-bit ($format), resources and exports as they should be"
+    done
+}
