@@ -151,6 +151,12 @@ Options parseOptions(int argc, char** argv) {
            "exit")
         ->option_text("PATH");
 
+    app.add_option("--log", o.log,
+                   "write the log (the decoded commands and the answers to control commands)\n"
+                   "to PATH, or nowhere with none; the device stays the first line of standard\n"
+                   "output. A line that cannot be written at once is dropped and counted")
+        ->option_text("PATH|none");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {

@@ -36,6 +36,7 @@ struct Options {
     long stray = 0;
     bool pace = false;
     std::string ctsFile;
+    std::string log; // empty: standard output
 };
 
 // The options of the command line. Prints the help and exits with 0 on --help; prints the fault

@@ -3,6 +3,7 @@
 
 #include "board_model.h"
 #include "control.h"
+#include "log_out.h"
 #include "options.h"
 #include "pacing.h"
 #include "pty.h"
@@ -60,6 +61,7 @@ class Simulator {
     BoardModel m_model;
     Pty m_pty;
     DeviceLink m_link;
+    LogOut m_log;
     Pacing m_pacing;
     bool m_writeBlocked = false;
     Clock::time_point m_start = Clock::now();
@@ -100,7 +102,7 @@ void Simulator::received(const std::string& bytes) {
                 m_pacing.send(e.reply, when);
             }
             m_previousCommand = e.malformed ? NoCommand : e.command;
-            std::printf("%s\n", writeLogLine(line).c_str());
+            m_log.line(writeLogLine(line));
         }
         m_model.clearLog();
     }
@@ -129,19 +131,25 @@ bool Simulator::flush() {
 
 void Simulator::printState() {
     const BoardModel::State& s = m_model.state();
-    std::printf("# tris %u latch %u port %u led %s a2d config %u\n", s.tris, s.latch, s.portValue(),
-                s.led ? "on" : "off", s.a2dConfig);
-    std::printf("# pwm channel duty %d fduration %d; prescale %d mode %d; counter %u; repeat "
-                "operand %d\n",
-                s.pwmChannel.duty, s.pwmChannel.fduration, 1 << s.prescaleCode, s.countMode ? 1 : 0,
-                s.counter, s.repeatOperand);
-    std::printf("# analog");
+    char text[256];
+    std::snprintf(text, sizeof text, "# tris %u latch %u port %u led %s a2d config %u", s.tris,
+                  s.latch, s.portValue(), s.led ? "on" : "off", s.a2dConfig);
+    m_log.line(text);
+    std::snprintf(text, sizeof text,
+                  "# pwm channel duty %d fduration %d; prescale %d mode %d; counter %u; repeat "
+                  "operand %d",
+                  s.pwmChannel.duty, s.pwmChannel.fduration, 1 << s.prescaleCode,
+                  s.countMode ? 1 : 0, s.counter, s.repeatOperand);
+    m_log.line(text);
+    std::string analog = "# analog";
     for (uint16_t v : s.analog)
-        std::printf(" %u", v);
-    std::printf("\n");
-    if (s.lastTone)
-        std::printf("# last tone pin %d value %d duration %d\n", s.lastTone->pin, s.lastTone->tone,
-                    s.lastTone->duration);
+        analog += " " + std::to_string(v);
+    m_log.line(analog);
+    if (s.lastTone) {
+        std::snprintf(text, sizeof text, "# last tone pin %d value %d duration %d", s.lastTone->pin,
+                      s.lastTone->tone, s.lastTone->duration);
+        m_log.line(text);
+    }
 }
 
 void Simulator::control(const std::string& line) {
@@ -164,7 +172,7 @@ void Simulator::control(const std::string& line) {
         }
     }
     apply(*c);
-    std::printf("# %s\n", c->echo.c_str());
+    m_log.line("# " + c->echo);
 }
 
 void Simulator::apply(const Control& c) {
@@ -213,6 +221,11 @@ void Simulator::apply(const Control& c) {
 }
 
 bool Simulator::start() {
+    if (!m_log.open(m_opt.log)) {
+        std::fprintf(stderr, "zelto-sim: cannot write %s: %s\n", m_opt.log.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
     if (!m_pty.open()) {
         std::fprintf(stderr, "zelto-sim: cannot set up a pseudo-terminal: %s\n",
                      std::strerror(errno));
@@ -322,11 +335,9 @@ int Simulator::run() {
             status = 1;
             break;
         }
-        std::fflush(stdout);
     }
     if (started)
         stop();
-    std::fflush(stdout);
     return status;
 }
 

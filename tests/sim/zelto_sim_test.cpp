@@ -5,10 +5,16 @@
 #include "posix_serial.h"
 #include "sim_process.h"
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 
 namespace {
@@ -124,6 +130,66 @@ TEST(ZeltoSimProgram, DelayAndPaceHoldTheAnswersBack) {
     EXPECT_EQ(timed.receive(21).size(), 21u);
     // The last of 21 bytes leaves 20 byte times after the first.
     EXPECT_GE(Clock::now() - start, 20 * 173us);
+}
+
+// Started through a pipe of which only the device line is read, as a script starts it: the log
+// fills the pipe, and the board answers on all the same; what could not be written is counted.
+TEST(ZeltoSimProgram, ALogNobodyReadsNeverHoldsUpTheBoard) {
+    int out[2];
+    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    char program[] = ZELTO_SIM_PROGRAM;
+    char* argv[] = {program, nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, program, &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    FILE* log = ::fdopen(out[0], "r");
+    char line[4096] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, log), nullptr);
+    Device board(std::string(line, std::strcspn(line, "\n")));
+
+    // About 30 bytes a line: 4,000 lines are more than a pipe holds.
+    for (int n = 0; n < 4000; ++n) {
+        board.setOutput("\x01");
+        ASSERT_EQ(hex(board.receive(1)), "33") << "after " << n << " commands";
+    }
+    std::string logged;
+    ::fcntl(out[0], F_SETFL, O_NONBLOCK);
+    for (ssize_t got; (got = ::read(out[0], line, sizeof line)) > 0;)
+        logged.append(line, static_cast<size_t>(got));
+    board.setOutput("\x30");
+    EXPECT_EQ(board.receive(2).size(), 2u);
+    ::fcntl(out[0], F_SETFL, 0);
+    ASSERT_NE(std::fgets(line, sizeof line, log), nullptr);
+    unsigned dropped = 0;
+    EXPECT_EQ(std::sscanf(line, "# %u lines dropped", &dropped), 1) << line;
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n') + dropped, 4000);
+    ASSERT_NE(std::fgets(line, sizeof line, log), nullptr);
+    EXPECT_STREQ(line, "30          a2d pin 0 -> 00 00\n");
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::fclose(log);
+}
+
+TEST(ZeltoSimProgram, LogToAFileOrNowhere) {
+    const std::string dir = tempDir();
+    const std::string file = dir + "/log";
+    for (const std::string& to : {file, std::string("none")}) {
+        SimProcess sim({"--log", to});
+        Device board(sim.device());
+        board.setOutput("\x01");
+        EXPECT_EQ(hex(board.receive(1)), "33");
+        EXPECT_TRUE(sim.quiet(100ms)) << "logged on standard output";
+        sim.stop(SIGTERM);
+    }
+    EXPECT_EQ(fileContent(file), "01          ok -> 33\n");
+    unlink(file.c_str());
+    rmdir(dir.c_str());
 }
 
 TEST(ZeltoSimProgram, HelpAndBadOptions) {
