@@ -69,6 +69,8 @@ std::vector<Word> words(const std::string& line) {
             inWord = true;
         }
     }
+    if (quoted)
+        throw UsageError("a quote is not closed");
     return out;
 }
 
@@ -115,6 +117,8 @@ std::vector<Call> parseCalls(const std::string& line) {
             current.clear();
         }
     }
+    if (calls.empty())
+        throw UsageError("no call");
     return calls;
 }
 

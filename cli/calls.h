@@ -4,6 +4,7 @@
 #include "zeltodll.h"
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -18,9 +19,15 @@ struct Call {
     std::string text() const;         // as the user would write it
 };
 
+// A line that is no call at all: the program's usage error, nothing of the line is run.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 // Splits a line into calls at ";". Words are separated by blanks; "=" stands alone whether blanks
 // surround it or not; double quotes keep blanks, "=" and ";" inside a word. A call that is not
-// NAME [ARGS...] or NAME [INDEX...]=VALUE raises 450.
+// NAME [ARGS...] or NAME [INDEX...]=VALUE raises 450; a quote left open, or a line without a call,
+// throws UsageError.
 std::vector<Call> parseCalls(const std::string& line);
 
 // Runs the call through the member table, late-bound: the arguments are texts that the member

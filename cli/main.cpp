@@ -59,6 +59,12 @@ int ping(const std::string& port) {
     }
 }
 
+int usage(const std::string& line, const UsageError& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "zelto: %s: %s\n", line.c_str(), e.what());
+    return 2;
+}
+
 int call(const std::string& port, const std::vector<std::string>& words) {
     std::string line;
     for (const std::string& w : words)
@@ -68,6 +74,8 @@ int call(const std::string& port, const std::vector<std::string>& words) {
         calls = parseCalls(line);
     } catch (const AutomationError& e) {
         return report(line, e);
+    } catch (const UsageError& e) {
+        return usage(line, e);
     }
     try {
         auto board = openBoard(port);
@@ -89,6 +97,7 @@ int shell(const std::string& port) {
         std::printf("Board on %s. Type calls (\"help\" lists the members, \"quit\" ends).\n",
                     port.c_str());
     bool allGood = true;
+    bool misused = false;
     std::string line;
     for (;;) {
         if (interactive) {
@@ -111,10 +120,14 @@ int shell(const std::string& port) {
             allGood = runAndPrint(*board, parseCalls(line)) && allGood;
         } catch (const AutomationError& e) {
             allGood = report(line, e) == 0 && allGood;
+        } catch (const UsageError& e) {
+            misused = usage(line, e) != 0;
         }
     }
     if (interactive)
         std::printf("\n");
+    if (misused)
+        return 2;
     return allGood ? 0 : 1;
 }
 

@@ -180,18 +180,24 @@ class Board(unittest.TestCase):
 
     def test_errors(self):
         with Program(SIM, "--silent") as silent:
-            for args, status, out in [
+            for args, status, out, *stdin in [
                 (["ping", silent.device], 1, f"{silent.device}: no answer from the board"),
                 (["ping", "/dev/zelto-none"], 1, "zelto: /dev/zelto-none: error 8101: No such serial port"),
                 (["ping", "0"], 1, "zelto: 0: error 8107: Invalid serial port number"),
                 (["call", "sim", "ready=1"], 1, "zelto: ready=1: error 387: Set not permitted"),
                 (["call", "sim", "a2d 0 = 1 2"], 1, "zelto: a2d 0 = 1 2: error 450: Wrong number"),
                 (["watch", "sim", "--interval", "0"], 2, "--interval: Value 0 not in range"),
+                (["call", "sim", 'high 0; led="1'], 2, 'zelto: high 0; led="1: a quote is not closed'),
+                (["call", "sim", 'a2d "0'], 2, "a quote is not closed"),
+                (["call", "sim", ";"], 2, "zelto: ;: no call"),
+                (["shell", "sim"], 2, "a quote is not closed", 'high 0\nled="1\nok\n'),
             ]:
                 with self.subTest(args=args):
-                    r = zelto(*args)
+                    r = zelto(*args, stdin=stdin[0] if stdin else None)
                     self.assertEqual(r.returncode, status)
                     self.assertIn(out, r.stdout + r.stderr)
+                    if status == 2 and args[0] == "call":
+                        self.assertEqual(r.stdout, "", "a call ran")
 
 
 class Spy(unittest.TestCase):
