@@ -3,11 +3,13 @@
 namespace zelto {
 
 int32_t ZeltoDLL::a2d(int32_t pin) {
+    const Turn mine = takeTurn();
     const Claim held = sendcmd(cmd::a2d(pin));
     return replyWord(m_limits.reply);
 }
 
 void ZeltoDLL::a2dconf(const bool& justify, const bool& clkx2, const int16_t& cselect) {
+    const Turn mine = takeTurn();
     int16_t config = 0;
     if (justify)
         config = 128;
@@ -24,6 +26,7 @@ void ZeltoDLL::a2dconf(const bool& justify, const bool& clkx2, const int16_t& cs
 }
 
 void ZeltoDLL::pwm(int32_t pin, int32_t duty, int32_t fduration) {
+    const Turn mine = takeTurn();
     const Bytes data = databyte(duty);
     if (pin == -1) // the board's own PWM channel
         sendvaluecmd(fduration, cmd::pwmChannel(duty), data);
@@ -32,6 +35,7 @@ void ZeltoDLL::pwm(int32_t pin, int32_t duty, int32_t fduration) {
 }
 
 void ZeltoDLL::freq(int32_t pin, int32_t tone, int32_t duration) {
+    const Turn mine = takeTurn();
     sendvaluecmd(duration, cmd::extended, cmd::toneKind(pin, tone));
 }
 

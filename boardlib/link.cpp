@@ -1,5 +1,6 @@
 #include "zeltodll.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace zelto {
@@ -9,6 +10,10 @@ using Clock = std::chrono::steady_clock;
 
 // The longest a wait sleeps between two looks at the line or the message queue.
 constexpr Millis kSlice{1};
+
+// The longest a wait stays in the system without the message pump: a board object being destroyed
+// on another thread ends it at the next slice.
+constexpr Millis kWakeSlice{50};
 
 Millis remainingUntil(Clock::time_point deadline) {
     const auto now = Clock::now();
@@ -29,6 +34,8 @@ void ZeltoDLL::waitForLink() {
     // One fine-waiting hold for the whole wait, not one per pass.
     FineWait fine(*m_comm);
     for (;;) {
+        if (m_ending)
+            raise(err::PortNotOpen);
         // The line is read afresh on every pass, before the link flag.
         const bool cts = m_comm->ctsHolding();
         if (cts && !m_busy)
@@ -40,7 +47,7 @@ void ZeltoDLL::waitForLink() {
             m_pump->pumpOnce();
         // Without a pump nothing else needs this thread: sleep until the line rises.
         if (!cts)
-            m_comm->ctsHolding(m_pump ? kSlice : remainingUntil(deadline));
+            m_comm->ctsHolding(m_pump ? kSlice : std::min(remainingUntil(deadline), kWakeSlice));
         else if (m_pump)
             m_pump->idle(kSlice);
         else
@@ -89,14 +96,14 @@ int16_t ZeltoDLL::getbyte(Millis limit) {
         m_errflag = false;
         Bytes received;
         try {
-            received = m_comm->input(remainingUntil(deadline));
+            received = m_comm->input(std::min(remainingUntil(deadline), kWakeSlice));
         } catch (const std::exception&) {
             m_errflag = true;
             return 0;
         }
         if (!received.empty())
             return byteAt(received, 0);
-        if (Clock::now() >= deadline) {
+        if (Clock::now() >= deadline || m_ending) {
             m_errflag = true;
             return 0;
         }
@@ -110,19 +117,23 @@ int32_t ZeltoDLL::replyWord(Millis firstByteLimit) {
 }
 
 bool ZeltoDLL::ok() {
+    const Turn mine = takeTurn();
     sendcmd(cmd::ok);
     return getbyte() == 51;
 }
 
 void ZeltoDLL::resetall() {
+    const Turn mine = takeTurn();
     sendcmd(cmd::resetall);
 }
 
 int32_t ZeltoDLL::readbyte() {
+    const Turn mine = takeTurn();
     return getbyte();
 }
 
 int32_t ZeltoDLL::readword() {
+    const Turn mine = takeTurn();
     return replyWord(m_limits.reply);
 }
 

@@ -18,19 +18,66 @@ ZeltoDLL::ZeltoDLL(std::unique_ptr<SerialComponent> comm, MessagePump* pump, Lim
     setUpBoardLine(*m_comm);
 }
 
+ZeltoDLL::~ZeltoDLL() {
+    m_ending = true;
+    // The member running on another thread sees it at its next slice and leaves.
+    while (!m_turns.take(m_limits.linkWait)) {
+    }
+    m_turns.give();
+}
+
+bool ZeltoDLL::Turns::take(Millis limit) {
+    const auto me = std::this_thread::get_id();
+    std::unique_lock lock(m_mutex);
+    if (!m_free.wait_for(lock, limit, [&] { return m_depth == 0 || m_holder == me; }))
+        return false;
+    m_holder = me;
+    ++m_depth;
+    return true;
+}
+
+void ZeltoDLL::Turns::give() {
+    // Notified under the lock: the destructor, once it has the turn, may end the condition at once.
+    const std::lock_guard lock(m_mutex);
+    if (--m_depth > 0)
+        return;
+    m_holder = {};
+    m_free.notify_one();
+}
+
+ZeltoDLL::Turn ZeltoDLL::takeTurn() const {
+    if (!m_turns.take(m_limits.linkWait))
+        raise(err::LinkTimeout);
+    return Turn(m_turns);
+}
+
+bool ZeltoDLL::errflag() const {
+    const Turn mine = takeTurn();
+    return m_errflag;
+}
+
+void ZeltoDLL::errflag(bool New_errflag) {
+    const Turn mine = takeTurn();
+    m_errflag = New_errflag;
+}
+
 int16_t ZeltoDLL::CommPort() const {
+    const Turn mine = takeTurn();
     return m_comm->commPort();
 }
 
 void ZeltoDLL::CommPort(int16_t New_CommPort) {
+    const Turn mine = takeTurn();
     m_comm->setCommPort(New_CommPort);
 }
 
 bool ZeltoDLL::portopen() const {
+    const Turn mine = takeTurn();
     return m_comm->portOpen();
 }
 
 void ZeltoDLL::portopen(bool New_open) {
+    const Turn mine = takeTurn();
     m_comm->setPortOpen(New_open);
     if (!New_open)
         return;
@@ -51,6 +98,7 @@ void ZeltoDLL::portopen(bool New_open) {
 }
 
 bool ZeltoDLL::ready() {
+    const Turn mine = takeTurn();
     return m_comm->ctsHolding() && !m_busy;
 }
 
@@ -59,6 +107,7 @@ void ZeltoDLL::ready(bool) {
 }
 
 Variant ZeltoDLL::tris() {
+    const Turn mine = takeTurn();
     if (m_comm->portOpen()) {
         sendcmd(cmd::readTris);
         m_tris = Variant(getbyte());
@@ -67,6 +116,7 @@ Variant ZeltoDLL::tris() {
 }
 
 void ZeltoDLL::tris(const Variant& New_tris) {
+    const Turn mine = takeTurn();
     m_tris = New_tris;
     if (!m_comm->portOpen())
         return;
@@ -75,6 +125,7 @@ void ZeltoDLL::tris(const Variant& New_tris) {
 }
 
 int32_t ZeltoDLL::pins() {
+    const Turn mine = takeTurn();
     if (m_comm->portOpen()) {
         sendcmd(cmd::readPins);
         m_pins = getbyte();
@@ -83,6 +134,7 @@ int32_t ZeltoDLL::pins() {
 }
 
 void ZeltoDLL::pins(int32_t New_pins) {
+    const Turn mine = takeTurn();
     m_pins = New_pins;
     if (!m_comm->portOpen())
         return;

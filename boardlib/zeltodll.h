@@ -6,8 +6,12 @@
 #include "serial_component.h"
 #include "variant.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 namespace zelto {
@@ -25,6 +29,7 @@ struct Limits {
 void setUpBoardLine(SerialComponent& comm);
 
 // The board object: each member is one short transaction with the board over the serial link.
+// It may be used from any number of threads: its members run one at a time (see takeTurn).
 class ZeltoDLL {
   public:
     // Uses the system's serial component (see makeSystemSerialComponent).
@@ -33,7 +38,9 @@ class ZeltoDLL {
     // given, is run once per pass of the wait for the link.
     explicit ZeltoDLL(std::unique_ptr<SerialComponent> comm, MessagePump* pump = nullptr,
                       Limits limits = {});
-    ~ZeltoDLL() = default;
+    // Frees the board object once no member runs: a member that another thread runs now ends as
+    // on a closed port, within 50 ms. No call may start once it has begun.
+    ~ZeltoDLL();
     ZeltoDLL(const ZeltoDLL&) = delete;
     ZeltoDLL& operator=(const ZeltoDLL&) = delete;
 
@@ -44,8 +51,8 @@ class ZeltoDLL {
     void portopen(bool New_open);
     bool ready();
     void ready(bool New_ready);
-    bool errflag() const { return m_errflag; }
-    void errflag(bool New_errflag) { m_errflag = New_errflag; }
+    bool errflag() const;
+    void errflag(bool New_errflag);
     Variant tris();
     void tris(const Variant& New_tris);
     int32_t pins();
@@ -123,6 +130,38 @@ class ZeltoDLL {
     // The two reply bytes of a measurement, most significant first.
     int32_t replyWord(Millis firstByteLimit);
 
+    // Members of one board run one at a time: each holds the board's turn while it runs. The thread
+    // that holds it may take it again (a member re-entered from the message pump); another thread
+    // waits for it as for the link, up to the link limit, and then fails with LinkTimeout.
+    class Turns {
+      public:
+        // False when another thread held the turn for all of limit.
+        bool take(Millis limit);
+        void give();
+
+      private:
+        std::mutex m_mutex;
+        std::condition_variable m_free;
+        std::thread::id m_holder;
+        int m_depth = 0;
+    };
+    class Turn {
+      public:
+        explicit Turn(Turns& turns) : m_turns(&turns) {}
+        Turn(Turn&& other) noexcept : m_turns(std::exchange(other.m_turns, nullptr)) {}
+        Turn(const Turn&) = delete;
+        Turn& operator=(const Turn&) = delete;
+        Turn& operator=(Turn&&) = delete;
+        ~Turn() {
+            if (m_turns)
+                m_turns->give();
+        }
+
+      private:
+        Turns* m_turns;
+    };
+    Turn takeTurn() const;
+
     Claim claim();
     void checkOpen() const;
     void waitForLink();
@@ -134,6 +173,9 @@ class ZeltoDLL {
     bool m_errflag = false;
     Variant m_tris;
     int32_t m_pins = 0;
+    mutable Turns m_turns;
+    // Set when the board object is being destroyed: waits end at their next slice.
+    std::atomic<bool> m_ending{false};
 };
 
 } // namespace zelto

@@ -18,7 +18,6 @@
 
 struct oz_board {
     zelto::ZeltoDLL board;
-    zelto::Variant result; // keeps the text of the last result
 };
 
 struct oz_port_list {
@@ -39,6 +38,9 @@ static_assert(OZ_METHOD == static_cast<int>(MemberKind::Method) &&
 
 thread_local int32_t t_error = 0;
 thread_local std::string t_text;
+// The last result of this thread's calls: its text stays valid until the thread calls again, and
+// another thread's calls leave it alone.
+thread_local Variant t_result;
 
 int32_t fail(int32_t number, const std::string& text) {
     t_error = number;
@@ -63,7 +65,7 @@ template <typename Body> int32_t guarded(Body&& body) noexcept {
 // A board object on the component that make returns, or NULL with the error left.
 template <typename Make> oz_board* created(Make&& make) {
     oz_board* made = nullptr;
-    guarded([&] { made = new oz_board{ZeltoDLL(make()), {}}; });
+    guarded([&] { made = new oz_board{ZeltoDLL(make())}; });
     return made;
 }
 
@@ -88,13 +90,20 @@ int32_t call(oz_board* board, const Member* member, int32_t dispid, int32_t kind
     return guarded([&] {
         if (!board || count < 0 || (count > 0 && !args))
             raise(err::InvalidArgument);
+        // The count is checked before any argument is read: the array may end where the member's
+        // arguments do.
+        const auto asked = static_cast<MemberKind>(kind);
+        const Member* found = member ? member : findMember(dispid, asked);
+        if (!found)
+            raise(err::NoSuchMember);
+        if (static_cast<size_t>(count) != found->params.size())
+            raise(err::WrongArgumentCount);
         std::vector<Variant> values;
         for (int32_t n = 0; n < count; ++n)
             values.push_back(capi::toVariant(args[n]));
-        board->result = invoke(board->board, member ? member->dispid : dispid,
-                               static_cast<MemberKind>(kind), values);
+        t_result = invoke(board->board, found->dispid, asked, values);
         if (result)
-            *result = capi::toValue(board->result);
+            *result = capi::toValue(t_result);
     });
 }
 
@@ -113,6 +122,9 @@ oz_board* oz_board_create_device(const char* path) {
     return created([path] {
         if (!path)
             raise(err::InvalidArgument);
+        // An empty path would name the port by number (/dev/ttyS0): it names no device.
+        if (!*path)
+            raise(err::NoSuchPort);
         return std::make_unique<PosixSerial>(path);
     });
 }
@@ -133,11 +145,8 @@ oz_board* oz_board_create_simulated(void) {
 }
 
 void oz_board_destroy(oz_board* board) {
-    // Closing the port may fail (a device gone): the board object goes all the same.
-    guarded([&] {
-        if (board && board->board.portopen())
-            board->board.portopen(false);
-    });
+    // The board object waits for a member that another thread runs to end; its port closes with
+    // its serial component.
     delete board;
 }
 

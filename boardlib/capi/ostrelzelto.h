@@ -5,7 +5,12 @@
  * automation values. Every member, its parameters and its rules are the board object's own: list
  * them with oz_member_count/oz_member_get/oz_member_param. A function that fails returns an error
  * number (or NULL) and leaves the number and its text for oz_last_error/oz_last_error_text of the
- * same thread. Link with -lostrelzelto. */
+ * same thread.
+ *
+ * Threads: a board object may be used from any number of threads. Its members run one at a time,
+ * each with its own arguments and result; a call made while another thread's member runs waits for
+ * it, up to the link limit (5 s), and then fails with 8120 as a busy link does. Link with
+ * -lostrelzelto. */
 #ifndef OSTRELZELTO_H
 #define OSTRELZELTO_H
 
@@ -23,15 +28,15 @@ typedef enum oz_type {
     OZ_EMPTY = 0,
     OZ_NULL = 1,
     OZ_BOOLEAN = 2,
-    OZ_INTEGER = 3, /* 16 bits */
+    OZ_INTEGER = 3, /* 16 bits: a value beyond them fails with 6 */
     OZ_LONG = 4,    /* 32 bits */
     OZ_DOUBLE = 5,
     OZ_STRING = 6,
     OZ_VARIANT = 7
 } oz_type;
 
-/* An automation value. A result's text belongs to the board object and stays valid until its next
- * call. */
+/* An automation value. A result's text belongs to the library and stays valid until the same thread
+ * calls a member again. */
 typedef struct oz_value {
     int32_t type; /* oz_type */
     /* OZ_BOOLEAN (true is any non-zero value; results give 1), OZ_INTEGER, OZ_LONG */
@@ -54,11 +59,14 @@ typedef struct oz_board oz_board;
 
 /* A board object whose serial port is a device (/dev/ttyUSB0), a port number as CommPort counts
  * them (1 is /dev/ttyS0), or a simulated board inside this library. The port is closed until the
- * property portopen is set to true. NULL on failure (an invalid port number: 8107). */
+ * property portopen is set to true. NULL on failure (an empty path: 8101; an invalid port number:
+ * 8107). */
 OZ_API oz_board* oz_board_create_device(const char* path);
 OZ_API oz_board* oz_board_create_port(int32_t number);
 OZ_API oz_board* oz_board_create_simulated(void);
-/* Closes the port if it is open, and frees the board object. NULL is ignored. */
+/* Closes the port if it is open, and frees the board object. A member that another thread runs on
+ * it now ends as on a closed port (within 50 ms), and the board is freed once it has left; no call
+ * may start on the board once this has begun. NULL is ignored. */
 OZ_API void oz_board_destroy(oz_board* board);
 
 /* The members in the order of the automation interface's table of methods. oz_member_get and
@@ -69,7 +77,8 @@ OZ_API int32_t oz_member_param(int32_t index, int32_t param, const char** name, 
 
 /* Calls a member with count arguments (a property put's new value last) and stores its result, when
  * result is not NULL. Returns 0 or the error number: 438 for no such member of that kind, 450 for a
- * wrong number of arguments, and every error of the member. Names match in any case. */
+ * wrong number of arguments (found before any argument is read), and every error of the member.
+ * Names match in any case. */
 OZ_API int32_t oz_call(oz_board* board, int32_t dispid, int32_t kind, const oz_value* args,
                        int32_t count, oz_value* result);
 OZ_API int32_t oz_call_name(oz_board* board, const char* name, int32_t kind, const oz_value* args,

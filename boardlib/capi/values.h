@@ -6,6 +6,7 @@
 #include "ostrelzelto.h"
 #include "variant.h"
 
+#include <cstdint>
 #include <string>
 
 namespace zelto::capi {
@@ -19,6 +20,9 @@ inline Variant toVariant(const oz_value& v) {
     case OZ_BOOLEAN:
         return Variant(v.integer != 0);
     case OZ_INTEGER:
+        // A value beyond 16 bits does not fit the type it claims.
+        if (v.integer < INT16_MIN || v.integer > INT16_MAX)
+            raise(err::Overflow);
         return Variant(static_cast<int16_t>(v.integer));
     case OZ_LONG:
         return Variant(v.integer);

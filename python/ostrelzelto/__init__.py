@@ -14,7 +14,9 @@ ZeltoError with the error number and text. The library is found by its name
 import collections
 import ctypes
 import inspect
+import math
 import os
+import threading
 import weakref
 
 __all__ = ["Board", "ZeltoError", "Null", "list_ports", "members"]
@@ -109,12 +111,22 @@ def _set(slot, value):
     elif isinstance(value, int) and -2**31 <= value < 2**31:
         slot.type, slot.integer = _LONG, value
     elif isinstance(value, (int, float)):
-        # A whole number beyond 32 bits goes as a double: the board object decides on overflow.
-        slot.type, slot.real = _DOUBLE, float(value)
-    elif isinstance(value, str):
-        slot.type, slot.text = _STRING, value.encode("utf-8")
+        # A whole number beyond 32 bits goes as a double, one beyond a double as infinity: the
+        # board object decides on overflow.
+        try:
+            real = float(value)
+        except OverflowError:
+            real = math.inf if value > 0 else -math.inf
+        slot.type, slot.real = _DOUBLE, real
+    elif isinstance(value, str) and "\0" not in value:
+        try:
+            slot.type, slot.text = _STRING, value.encode("utf-8")
+        except UnicodeEncodeError:  # a lone surrogate: no text the board object can take
+            slot.type = -1
     else:
-        slot.type = -1  # no automation type: the board object answers with its type mismatch
+        # No automation type, or a text that a NUL would end early: the board object answers
+        # with its type mismatch.
+        slot.type = -1
 
 
 def _get(v):
@@ -132,13 +144,20 @@ def _get(v):
 
 class Board:
     """The board object on a serial port: a device path (str) or a port number (int). The port is
-    opened at once and closed by close() or at the end of a with block."""
+    opened at once and closed by close() or at the end of a with block.
+
+    A Board may be used from any number of threads: its members run one at a time, each with its
+    own arguments and result, and a call made while another thread's member runs waits for it up
+    to the link limit (5 s), then raises ZeltoError 8120."""
 
     def __init__(self, port):
         if isinstance(port, int) and not isinstance(port, bool):
-            handle = _lib.oz_board_create_port(port)
+            # A number beyond 32 bits is as far out of range as 0 is.
+            handle = _lib.oz_board_create_port(port if -2**31 <= port < 2**31 else 0)
         else:
-            handle = _lib.oz_board_create_device(os.fsencode(port))
+            path = os.fsencode(port)
+            # A NUL would end the path early: such a path names no device, as an empty one does.
+            handle = _lib.oz_board_create_device(b"" if b"\0" in path else path)
         self._adopt(handle)
 
     @classmethod
@@ -152,23 +171,28 @@ class Board:
         if not handle:
             _raise_last()
         self._handle = ctypes.c_void_p(handle)
-        self._result = _Value()
-        self._args = (_Value * 4)()
-        self._pointers = ctypes.byref(self._args), ctypes.byref(self._result)
+        # Each thread has its own argument and result buffers: the library runs one member at a
+        # time, but ctypes lets other threads run while a call waits.
+        self._buffers = threading.local()
         self._free = weakref.finalize(self, _lib.oz_board_destroy, handle)
         self.portopen = True
 
     def _call(self, dispid, kind, args):
+        try:
+            values, result, slots, result_slot = self._buffers.made
+        except AttributeError:
+            values, result = (_Value * 4)(), _Value()
+            slots, result_slot = ctypes.byref(values), ctypes.byref(result)
+            self._buffers.made = values, result, slots, result_slot
         n = len(args)
-        values, (slots, result) = self._args, self._pointers
         if n > len(values):
-            values = self._more = (_Value * n)()  # kept until the next call
+            values = (_Value * n)()  # for this call alone
             slots = ctypes.byref(values)
         for slot, value in zip(values, args):
             _set(slot, value)
-        if _lib.oz_call(self._handle, dispid, kind, slots, n, result):
+        if _lib.oz_call(self._handle, dispid, kind, slots, n, result_slot):
             _raise_last()
-        return _get(self._result)
+        return _get(result)
 
     def close(self):
         """Closes the port; members that need it then fail as on a closed port."""

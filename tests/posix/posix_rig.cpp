@@ -2,13 +2,12 @@
 // termios component, opening a link that the simulator makes to its pseudo-terminal; clear-to-send
 // reaches the process through the modem-line emulation when it is preloaded.
 
+#include "boards.h"
 #include "errors.h"
-#include "ostrelzelto.h"
 #include "posix_serial.h"
 #include "pty_pair.h"
 #include "sim_process.h"
 #include "sim_rig.h"
-#include "values.h"
 #include "zeltodll.h"
 
 #include <csignal>
@@ -38,37 +37,6 @@ class TimedPump : public MessagePump {
     std::function<void()> m_code;
 };
 
-class NativeBoard : public Board {
-  public:
-    NativeBoard(const std::string& device, MessagePump* pump)
-        : m_board(std::make_unique<PosixSerial>(device), pump) {}
-    Variant call(int32_t id, MemberKind kind, const std::vector<Variant>& args) override {
-        return invoke(m_board, id, kind, args);
-    }
-
-  private:
-    ZeltoDLL m_board;
-};
-
-class CBoard : public Board {
-  public:
-    explicit CBoard(const std::string& device) : m_board(oz_board_create_device(device.c_str())) {}
-    ~CBoard() override { oz_board_destroy(m_board); }
-    Variant call(int32_t id, MemberKind kind, const std::vector<Variant>& args) override {
-        std::vector<oz_value> values;
-        for (const Variant& a : args)
-            values.push_back(capi::toValue(a));
-        oz_value result{};
-        if (oz_call(m_board, id, static_cast<int32_t>(kind), values.data(),
-                    static_cast<int32_t>(values.size()), &result) != 0)
-            throw AutomationError(oz_last_error(), oz_last_error_text());
-        return capi::toVariant(result);
-    }
-
-  private:
-    oz_board* m_board;
-};
-
 class PosixRig : public Rig {
   public:
     PosixRig() : m_lines(m_cts.path()) {
@@ -78,8 +46,8 @@ class PosixRig : public Rig {
     std::vector<std::string> ways() const override { return {"native", "C"}; }
     std::unique_ptr<Board> board(const std::string& way) override {
         if (way == "C")
-            return std::make_unique<CBoard>(m_link);
-        return std::make_unique<NativeBoard>(m_link, &m_pump);
+            return std::make_unique<CBoard>(oz_board_create_device(m_link.c_str()));
+        return std::make_unique<NativeBoard>(std::make_unique<PosixSerial>(m_link), &m_pump);
     }
     void control(const std::string& line) override { m_sim->control(line); }
     void forget() override {

@@ -3,6 +3,7 @@
 import json
 import subprocess
 import sys
+import threading
 import unittest
 
 import ostrelzelto
@@ -50,6 +51,16 @@ class Simulator:
             while self.proc.stdout.readline().strip() != "# " + line:
                 pass
 
+    def commands(self):
+        """The commands the board decoded since the last look."""
+        self.proc.stdin.write("state\n")
+        self.proc.stdin.flush()
+        lines = []
+        while (line := self.proc.stdout.readline().strip()) != "# state":
+            if not line.startswith("# "):
+                lines.append(line)
+        return lines
+
     def __enter__(self):
         return self
 
@@ -83,10 +94,67 @@ class Errors(unittest.TestCase):
         self.assertFalse(board.portopen)
         self.assertEqual(outcome(board.a2d, 0)[1], 68)
 
+    def test_bad_input_fails_with_its_number_and_writes_nothing(self):
+        with Simulator() as sim:
+            for what, call, number in [
+                ("an empty path", lambda: Board(""), 8101),
+                ("a path with a NUL", lambda: Board(sim.device + "\0x"), 8101),
+                ("a port number beyond 32 bits", lambda: Board(2**32 + 1), 8107),
+                ("a negative one beyond 32 bits", lambda: Board(-2**40), 8107),
+            ]:
+                with self.subTest(what):
+                    self.assertEqual(outcome(call)[1], number)
+            self.assertEqual(sim.commands(), [], "a refused board opened the device")
+            with Board(sim.device) as board:
+                sim.commands()
+                for what, call, args, number in [
+                    ("a text with a NUL", setattr, (board, "tris", "12\x0034"), 13),
+                    ("a lone surrogate", board.a2d, ("\ud800",), 13),
+                    ("a number beyond a double", board.a2d, (10**400,), 6),
+                    ("a negative one", board.a2d, (-10**400,), 6),
+                ]:
+                    with self.subTest(what):
+                        self.assertEqual(outcome(call, *args)[1], number)
+                        self.assertEqual(sim.commands(), [], "written")
+
     def test_members_are_the_board_objects(self):
         self.assertIn("a2d(pin: Long) -> Long", ostrelzelto.members())
         self.assertIn("eeprom[](add: Long) -> Long", ostrelzelto.members())
         self.assertTrue(all(p.device.startswith("/dev/") for p in ostrelzelto.list_ports()))
+
+
+class Threads(unittest.TestCase):
+    def test_every_answer_is_the_one_its_caller_asked_for(self):
+        """Each thread writes its own EEPROM address and reads it back, on one board that every
+        thread uses and on a board each."""
+        def ask(board, address, wrong):
+            for n in range(150):
+                value = (address * 31 + n) % 256
+                board.eeprom[address] = value
+                if board.eeprom[address] != value:
+                    wrong.append((address, n))
+
+        for shared in (True, False):
+            for count in (2, 8):
+                with self.subTest(shared=shared, threads=count), Simulator() as sim:
+                    boards = ([Board(sim.device)] if shared
+                              else [Board.simulated() for _ in range(count)])
+                    wrong, failures = [], []
+
+                    def run(t):
+                        try:
+                            ask(boards[0 if shared else t], t, wrong)
+                        except ZeltoError as e:
+                            failures.append(e)
+
+                    threads = [threading.Thread(target=run, args=(t,)) for t in range(count)]
+                    for t in threads:
+                        t.start()
+                    for t in threads:
+                        t.join()
+                    self.assertEqual((wrong, failures), ([], []))
+                    for board in boards:
+                        board.close()
 
 
 class Memory(unittest.TestCase):
