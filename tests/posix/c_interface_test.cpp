@@ -53,11 +53,12 @@ TEST(CInterface, MisuseFailsWithItsNumberAndWritesNothing) {
         {"no such member of that kind", d::a2d, OZ_PROPERTY_GET, lastOfPage, 1, err::NoSuchMember},
     };
     auto board = rig().board("C");
+    rig().forget();
     board->call(d::portopen, zelto::MemberKind::PropertyLet, {true});
+    EXPECT_EQ(rig().next(4, std::chrono::seconds{2}).size(), 4u) << "the opening's commands";
     oz_board* handle = dynamic_cast<zelto::e2e::CBoard&>(*board).handle();
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
-        rig().forget();
         EXPECT_EQ(oz_call(handle, r.dispid, r.kind, r.args, r.count, nullptr), r.error);
         EXPECT_EQ(oz_last_error(), r.error);
         EXPECT_TRUE(rig().next(1, std::chrono::milliseconds{30}).empty()) << "written";
