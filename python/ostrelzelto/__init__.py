@@ -148,7 +148,12 @@ class Board:
 
     A Board may be used from any number of threads: its members run one at a time, each with its
     own arguments and result, and a call made while another thread's member runs waits for it up
-    to the link limit (5 s), then raises ZeltoError 8120."""
+    to the link limit (5 s), then raises ZeltoError 8120.
+
+    Its members cannot be replaced and it takes no other attributes: a misspelt property
+    (board.trs = 15) is an AttributeError rather than a new attribute."""
+
+    __slots__ = ("_handle", "_buffers", "_free", "__weakref__")
 
     def __init__(self, port):
         if isinstance(port, int) and not isinstance(port, bool):
@@ -210,6 +215,8 @@ class _Indexed:
     """An indexed property of one board: board.eeprom[i], board.eeprom[i] = v, board.eeprom(i)."""
 
     __slots__ = ("_board", "_dispid")
+    # Indexes are addresses, not a sequence: "in" and iterating would walk all 65,536 of them.
+    __iter__ = None
 
     def __init__(self, board, dispid):
         self._board, self._dispid = board, dispid

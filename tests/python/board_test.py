@@ -117,6 +117,19 @@ class Errors(unittest.TestCase):
                         self.assertEqual(outcome(call, *args)[1], number)
                         self.assertEqual(sim.commands(), [], "written")
 
+    def test_members_stay_and_unknown_attributes_are_refused(self):
+        board = Board.simulated()
+        for what, change in [
+            ("a member replaced", lambda: setattr(board, "a2d", 5)),
+            ("a misspelt property", lambda: setattr(board, "trs", 15)),
+            ("membership of an indexed property", lambda: 300 in board.eeprom),
+        ]:
+            with self.subTest(what):
+                with self.assertRaises((AttributeError, TypeError)):
+                    change()
+        self.assertEqual(board.a2d(0), 0)
+        board.close()
+
     def test_members_are_the_board_objects(self):
         self.assertIn("a2d(pin: Long) -> Long", ostrelzelto.members())
         self.assertIn("eeprom[](add: Long) -> Long", ostrelzelto.members())
