@@ -102,12 +102,14 @@ void SerialBase::writeHeldBack() {
 template <typename F> auto SerialBase::watchingForGone(F&& operation) {
     requireOpen();
     if (m_gone)
-        raise(err::DeviceGone);
+        throw AutomationError(err::DeviceGone, m_goneText);
     try {
         return operation();
     } catch (const AutomationError& e) {
-        if (e.number() == err::DeviceGone)
+        if (e.number() == err::DeviceGone) {
+            m_goneText = e.what();
             m_gone = true;
+        }
         throw;
     }
 }

@@ -104,6 +104,7 @@ class SerialBase : public SerialComponent {
     std::string m_settings = "9600,N,8,1";
     LineSettings m_line;
     std::atomic<bool> m_gone{false};
+    std::string m_goneText; // the first finding's text, which names the device
 };
 
 } // namespace zelto

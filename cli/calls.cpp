@@ -107,6 +107,8 @@ std::string Call::text() const {
 }
 
 std::vector<Call> parseCalls(const std::string& line) {
+    if (line.find('\0') != std::string::npos)
+        throw UsageError("a NUL byte in the line");
     std::vector<Call> calls;
     std::vector<Word> current;
     for (Word& w : words(line + ";")) {

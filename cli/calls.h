@@ -26,8 +26,8 @@ struct UsageError : std::runtime_error {
 
 // Splits a line into calls at ";". Words are separated by blanks; "=" stands alone whether blanks
 // surround it or not; double quotes keep blanks, "=" and ";" inside a word. A call that is not
-// NAME [ARGS...] or NAME [INDEX...]=VALUE raises 450; a quote left open, or a line without a call,
-// throws UsageError.
+// NAME [ARGS...] or NAME [INDEX...]=VALUE raises 450; a quote left open, a NUL byte or a line
+// without a call throws UsageError.
 std::vector<Call> parseCalls(const std::string& line);
 
 // Runs the call through the member table, late-bound: the arguments are texts that the member

@@ -22,7 +22,8 @@ struct SpyOptions {
 int watch(const WatchOptions& options);
 int spy(const SpyOptions& options);
 
-// A descriptor that becomes readable when SIGINT or SIGTERM arrives; the signals are blocked in
+// A descriptor that becomes readable when SIGINT, SIGTERM, SIGHUP or SIGPIPE arrives; the signals
+// are blocked in
 // this thread and the threads it starts, so that they end the program only where it looks.
 int interruptDescriptor();
 

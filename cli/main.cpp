@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -86,6 +87,12 @@ int call(const std::string& port, const std::vector<std::string>& words) {
 }
 
 int shell(const std::string& port) {
+    // A read of a folder fails as the end of the input would.
+    struct stat input {};
+    if (fstat(STDIN_FILENO, &input) == 0 && S_ISDIR(input.st_mode)) {
+        std::fprintf(stderr, "zelto: the calls cannot be read from a folder\n");
+        return 2;
+    }
     std::unique_ptr<ZeltoDLL> board;
     try {
         board = openBoard(port);
@@ -185,11 +192,16 @@ are skipped. Exit status 1 when any call failed.
     auto* watchCmd = app.add_subcommand("watch", "Print an analog input at a steady interval");
     watchCmd->add_option("PORT", w.port, "the port")->required();
     watchCmd->add_option("--pin", w.pin, "the analog input")->capture_default_str();
+    // Whole numbers first, so that a word is told as such rather than as out of range.
     watchCmd->add_option("--interval", w.intervalMs, "milliseconds between readings")
-        ->check(CLI::Range(1, 3600000))
+        ->check(CLI::TypeValidator<long>())
+        ->check(CLI::Range(1L, 3600000L))
         ->capture_default_str();
-    watchCmd->add_option("--count", w.count, "stop after this many readings (0: never)")
-        ->check(CLI::NonNegativeNumber)
+    watchCmd
+        ->add_option("--count", w.count,
+                     "stop after this many readings, up to 1000000000 (0: never)")
+        ->check(CLI::TypeValidator<long>())
+        ->check(CLI::Range(0L, 1000000000L))
         ->capture_default_str();
     watchCmd->add_flag("--fahrenheit", w.fahrenheit,
                        "also print degrees Fahrenheit as the temperature monitor computes them");
@@ -224,6 +236,13 @@ DEVICE closed.
 
 )") + PortHelp);
 
+    // A word where the subcommand goes is an unknown subcommand, not a missing one.
+    if (argc > 1 && argv[1][0] != '-' &&
+        app.get_subcommands([&](const CLI::App* sub) { return sub->check_name(argv[1]); })
+            .empty()) {
+        std::fprintf(stderr, "zelto: unknown subcommand '%s'\nTry 'zelto --help'.\n", argv[1]);
+        return 2;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

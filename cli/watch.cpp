@@ -48,8 +48,9 @@ bool waitUntil(Clock::time_point when, int interrupt) {
 int interruptDescriptor() {
     sigset_t signals;
     sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
+    // A hang-up, or a reader of the output that went away, ends it as cleanly as Ctrl-C does.
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        sigaddset(&signals, s);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     return signalfd(-1, &signals, SFD_CLOEXEC);
 }

@@ -135,7 +135,8 @@ Options parseOptions(int argc, char** argv) {
     app.add_option_function<std::string>("--delay", whole(o.delayMs, DelayMs, "--delay"),
                                          "wait MS milliseconds before answering")
         ->option_text("MS");
-    app.add_flag("--silent", o.silent, "take the commands but never answer");
+    app.add_flag("--silent", o.silent, "take the commands but never answer")
+        ->disable_flag_override();
     app.add_option_function<std::string>(
            "--stray", whole(o.stray, StrayBytes, "--stray"),
            "send N stray bytes (FF) before the answer 51 of the opening handshake\n"
@@ -143,7 +144,8 @@ Options parseOptions(int argc, char** argv) {
         ->option_text("N");
     app.add_flag("--pace", o.pace,
                  "take commands and send answers at the byte rate of the line (about\n"
-                 "174 us per byte)");
+                 "174 us per byte)")
+        ->disable_flag_override();
     app.add_option(
            "--cts-file", o.ctsFile,
            "signal clear-to-send through PATH: it holds \"1\" while asserted and \"0\"\n"

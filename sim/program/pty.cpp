@@ -79,7 +79,12 @@ bool CtsFile::write(bool asserted) const {
         return false;
     const char c = asserted ? '1' : '0';
     const bool ok = ::write(fd, &c, 1) == 1;
-    return close(fd) == 0 && ok && rename(tmp.c_str(), m_path.c_str()) == 0;
+    if (close(fd) == 0 && ok && rename(tmp.c_str(), m_path.c_str()) == 0)
+        return true;
+    const int error = errno;
+    ::unlink(tmp.c_str());
+    errno = error;
+    return false;
 }
 
 } // namespace zelto::sim

@@ -75,9 +75,10 @@ void Simulator::updateTemperature() {
     const double t = std::chrono::duration<double>(Clock::now() - m_start).count();
     const double f =
         *m_opt.temperature + DriftDegrees * std::sin(2 * std::numbers::pi * t / DriftPeriodSeconds);
-    // A 10 mV per degree sensor on a 5 V, 10-bit converter.
+    // A 10 mV per degree sensor on a 5 V, 10-bit converter; clamped before rounding, which a
+    // temperature far beyond the range would overflow.
     m_model.state().analog[0] =
-        static_cast<uint16_t>(std::clamp(std::lround(f * 1023 / 500), 0L, 1023L));
+        static_cast<uint16_t>(std::lround(std::clamp(f * 1023 / 500, 0.0, 1023.0)));
 }
 
 void Simulator::received(const std::string& bytes) {
@@ -357,8 +358,10 @@ int main(int argc, char** argv) {
     struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    // A hang-up ends it as cleanly as SIGINT does, with the link removed; the log's reader going
+    // away only loses the log.
+    for (int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(s, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
     return Simulator(std::move(options)).run();
 }

@@ -191,6 +191,11 @@ class Board(unittest.TestCase):
                 (["call", "sim", 'a2d "0'], 2, "a quote is not closed"),
                 (["call", "sim", ";"], 2, "zelto: ;: no call"),
                 (["shell", "sim"], 2, "a quote is not closed", 'high 0\nled="1\nok\n'),
+                (["shell", "sim"], 2, "zelto: ok: a NUL byte in the line", "ok\0\n"),
+                (["bogus"], 2, "zelto: unknown subcommand 'bogus'"),
+                (["watch", "sim", "--count", "-1"], 2, "--count: Value -1 not in range 0 to 1000000000"),
+                (["watch", "sim", "--interval", "abc"], 2, "--interval: Failed parsing abc"),
+                (["ping", "40000"], 1, "zelto: 40000: error 6: Overflow"),
             ]:
                 with self.subTest(args=args):
                     r = zelto(*args, stdin=stdin[0] if stdin else None)
@@ -198,6 +203,14 @@ class Board(unittest.TestCase):
                     self.assertIn(out, r.stdout + r.stderr)
                     if status == 2 and args[0] == "call":
                         self.assertEqual(r.stdout, "", "a call ran")
+            folder = os.open("/", os.O_RDONLY)
+            try:
+                r = subprocess.run([ZELTO, "shell", "sim"], stdin=folder, capture_output=True,
+                                   text=True, timeout=60)
+            finally:
+                os.close(folder)
+            self.assertEqual((r.returncode, r.stderr),
+                             (2, "zelto: the calls cannot be read from a folder\n"))
 
 
 class Spy(unittest.TestCase):

@@ -282,8 +282,17 @@ TEST(PosixSerialGone, VanishedDeviceFailsEveryOperation) {
         EXPECT_TRUE(p.port.ctsHolding());
         p.pty.closeMaster();
         EXPECT_EQ(errorOf([&] { operations[first](p.port); }), err::DeviceGone);
-        for (const auto& operation : operations)
-            EXPECT_EQ(errorOf([&] { operation(p.port); }), err::DeviceGone);
+        // Each says which device went, the remembered finding too.
+        for (const auto& operation : operations) {
+            try {
+                operation(p.port);
+                ADD_FAILURE() << "no error";
+            } catch (const AutomationError& e) {
+                EXPECT_EQ(e.number(), err::DeviceGone);
+                EXPECT_NE(std::string(e.what()).find(p.port.devicePath()), std::string::npos)
+                    << e.what();
+            }
+        }
         EXPECT_TRUE(p.port.portOpen());
         p.port.setPortOpen(false);
         EXPECT_FALSE(p.port.portOpen());

@@ -84,6 +84,10 @@ TEST(ZeltoSimProgram, AnswersOverThePtyAndEndsCleanlyOnSigterm) {
     EXPECT_EQ(sim.stop(SIGTERM), 0);
     struct stat st {};
     EXPECT_NE(lstat(link.c_str(), &st), 0) << "the link is left behind";
+    // A hang-up ends it as cleanly.
+    SimProcess hungUp({"--link", link});
+    EXPECT_EQ(hungUp.stop(SIGHUP), 0);
+    EXPECT_NE(lstat(link.c_str(), &st), 0) << "the link is left behind a hang-up";
     rmdir(dir.c_str());
 }
 
@@ -98,6 +102,10 @@ TEST(ZeltoSimProgram, ControlLinesChangeTheBoardAndClearToSend) {
     sim.control("input 3 1");
     board.setOutput("\x30\x27\x21");
     EXPECT_EQ(hex(board.receive(4)), "02 00 31 30");
+    // A temperature far beyond the converter's range reads as its top.
+    sim.control("temperature 1e308");
+    board.setOutput("\x30");
+    EXPECT_EQ(hex(board.receive(2)), "03 FF");
 
     sim.control("cts low");
     EXPECT_EQ(fileContent(cts), "0");
@@ -196,8 +204,18 @@ TEST(ZeltoSimProgram, HelpAndBadOptions) {
     SimProcess help({"--help"}, false);
     EXPECT_EQ(help.device(), "Usage: zelto-sim [options]");
     EXPECT_EQ(help.stop(0), 0);
-    SimProcess bad({"--analog", "9=1"}, false);
-    EXPECT_EQ(bad.stop(0), 2);
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"--analog", "9=1"}, {"--pace=2"}, {"--silent=0"}}) {
+        SimProcess bad(options, false);
+        EXPECT_EQ(bad.stop(0), 2) << options[0];
+    }
+    // Clear-to-send cannot be written to a folder: the program ends and leaves nothing beside it.
+    const std::string dir = tempDir();
+    SimProcess folder({"--cts-file", dir}, false);
+    EXPECT_EQ(folder.stop(0), 1);
+    struct stat st {};
+    EXPECT_NE(stat((dir + ".tmp").c_str(), &st), 0) << "left " << dir << ".tmp";
+    rmdir(dir.c_str());
 }
 
 } // namespace
