@@ -251,6 +251,17 @@ class Spy(unittest.TestCase):
         os.close(board)
         os.close(board_end)
 
+    def test_a_hang_up_ends_it_with_the_link_removed(self):
+        board, board_end = os.openpty()
+        with tempfile.TemporaryDirectory() as folder:
+            link = os.path.join(folder, "client")
+            with Program(ZELTO, "spy", os.ttyname(board_end), "--link", link) as spy:
+                self.assertTrue(os.path.islink(link))
+                self.assertEqual(spy.stop(signal.SIGHUP), 0)
+            self.assertFalse(os.path.lexists(link))
+        os.close(board)
+        os.close(board_end)
+
 
 if __name__ == "__main__":
     unittest.main(argv=[sys.argv[0], *sys.argv[3:]])
