@@ -308,6 +308,9 @@ int spy(const SpyOptions& o) {
     }
     stop = true;
     reader.join();
+    // What the reader passed on before it stopped belongs to the lines printed last.
+    for (const auto& [bytes, when] : board.chunks)
+        decoder.fromBoard(bytes, when);
     decoder.printDue(true);
     try {
         port->setPortOpen(false);

@@ -236,6 +236,18 @@ class Spy(unittest.TestCase):
         # A spy line without its time is what the simulator prints for the same command.
         self.assertEqual([line.rstrip("\n").split("  ", 1)[1] for line in spy.lines], fields)
 
+    def test_an_answer_the_client_got_is_printed_however_soon_it_ends(self):
+        with Program(SIM) as sim:
+            for attempt in range(10):
+                with self.subTest(attempt=attempt), Program(ZELTO, "spy", sim.device) as spy:
+                    client = raw_terminal(spy.device)
+                    os.write(client, b"\x01")
+                    self.assertEqual(read_exactly(client, 1), b"\x33")
+                    self.assertEqual(spy.stop(signal.SIGINT), 0)
+                    os.close(client)
+                    self.assertEqual([line.split("  ", 1)[1].rstrip("\n") for line in spy.lines],
+                                     ["01          ok -> 33"])
+
     def test_every_byte_from_the_board(self):
         board, board_end = os.openpty()
         tty.setraw(board)
