@@ -23,8 +23,8 @@ int watch(const WatchOptions& options);
 int spy(const SpyOptions& options);
 
 // A descriptor that becomes readable when SIGINT, SIGTERM, SIGHUP or SIGPIPE arrives; the signals
-// are blocked in
-// this thread and the threads it starts, so that they end the program only where it looks.
+// are blocked in this thread and the threads it starts, so that they end the program only where it
+// looks.
 int interruptDescriptor();
 
 } // namespace zelto::cli

@@ -128,7 +128,8 @@ int shell(const std::string& port) {
         } catch (const AutomationError& e) {
             allGood = report(line, e) == 0 && allGood;
         } catch (const UsageError& e) {
-            misused = usage(line, e) != 0;
+            usage(line, e);
+            misused = true;
         }
     }
     if (interactive)

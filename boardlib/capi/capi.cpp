@@ -101,7 +101,7 @@ int32_t call(oz_board* board, const Member* member, int32_t dispid, int32_t kind
         std::vector<Variant> values;
         for (int32_t n = 0; n < count; ++n)
             values.push_back(capi::toVariant(args[n]));
-        t_result = invoke(board->board, found->dispid, asked, values);
+        t_result = found->run(board->board, values);
         if (result)
             *result = capi::toValue(t_result);
     });
