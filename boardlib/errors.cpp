@@ -12,6 +12,8 @@ std::string errorDescription(int32_t number) {
         return "Out of memory";
     case err::TypeMismatch:
         return "Type mismatch";
+    case err::Interrupted:
+        return "User interrupt occurred";
     case err::InternalError:
         return "Internal error";
     case err::DeviceUnavailable:

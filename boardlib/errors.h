@@ -12,6 +12,7 @@ inline constexpr int32_t InvalidArgument = 5;
 inline constexpr int32_t Overflow = 6;
 inline constexpr int32_t OutOfMemory = 7;
 inline constexpr int32_t TypeMismatch = 13;
+inline constexpr int32_t Interrupted = 18;
 inline constexpr int32_t InternalError = 51;
 inline constexpr int32_t DeviceUnavailable = 68;
 inline constexpr int32_t InvalidUseOfNull = 94;
