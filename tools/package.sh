@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Builds the packages, from Release builds without tests, into OUT (build-packages/ by default):
-#   ostrelzelto_VERSION_amd64.deb     the Debian package (native tree OUT/native)
+# Builds the packages, from builds without tests, into OUT (build-packages/ by default):
+#   libostrelzelto1_VERSION_amd64.deb     the shared library of the C interface
+#   libostrelzelto-dev_VERSION_amd64.deb  the C++ library, the headers and the CMake package
+#   ostrelzelto_VERSION_amd64.deb         zelto and zelto-sim
+#       made by debhelper from debian/, in the native tree OUT/native
 #   ostrelzelto-VERSION-py3-none-any.whl  the Python package, for libostrelzelto.so.1 of the former
-#   OstrelZelto-VERSION-windows.zip   the Windows zip (trees OUT/win64 and OUT/win32, gathered by
-#                                     the native tree's CPackWindowsConfig.cmake)
+#   OstrelZelto-VERSION-windows.zip       the Windows zip (trees OUT/win64 and OUT/win32, gathered
+#                                         by the native tree's CPackWindowsConfig.cmake)
 #   tools/package.sh [OUT]
 set -euo pipefail
 root=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
@@ -11,20 +14,30 @@ out=$(realpath -m "${1:-$root/build-packages}")
 jobs=${JOBS:-$(nproc)}
 mkdir -p "$out"
 
+version=$(sed -n 's/^project(OstrelZelto VERSION \([0-9.]*\) .*/\1/p' "$root/CMakeLists.txt")
+changelog=$(dpkg-parsechangelog -l "$root/debian/changelog" -S Version)
+[ "$version" = "$changelog" ] || {
+    echo "debian/changelog is for $changelog, the project is $version: add an entry" >&2
+    exit 1
+}
+
 for bits in 64 32; do
     cmake -S "$root" -B "$out/win$bits" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELTO_TESTS=OFF \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw$bits.cmake" >"$out/win$bits.log"
     cmake --build "$out/win$bits" -j"$jobs" --target OstrelZeltoDLL Warmscope >>"$out/win$bits.log"
 done
-cmake -S "$root" -B "$out/native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELTO_TESTS=OFF \
-    -DZELTO_WIN64_BUILD="$out/win64" -DZELTO_WIN32_BUILD="$out/win32" >"$out/native.log"
-cmake --build "$out/native" -j"$jobs" >>"$out/native.log"
 
 rm -f "$out"/*.deb "$out"/*.zip "$out"/*.whl "$out"/native/*.whl
+# debhelper configures, builds and installs the native tree, and splits and checks what it installed.
+# dh_clean forgets its last run but keeps the tree, which builds again only what changed.
+(cd "$root" && dh_clean && env ZELTO_BUILD="$out/native" DEB_OUT="$out" \
+    ZELTO_CMAKE_ARGS="-DZELTO_WIN64_BUILD=$out/win64 -DZELTO_WIN32_BUILD=$out/win32" \
+    DEB_BUILD_OPTIONS="parallel=$jobs nocheck" debian/rules binary) >"$out/native.log" 2>&1 ||
+    { tail -n 30 "$out/native.log"; exit 1; }
+
 cmake --build "$out/native" --target python_wheel >>"$out/native.log"
 mv "$out"/native/*.whl "$out"
-(cd "$out/native" && cpack -G DEB -B "$out" && cpack --config CPackWindowsConfig.cmake -B "$out") \
-    >"$out/cpack.log"
+(cd "$out/native" && cpack --config CPackWindowsConfig.cmake -B "$out") >"$out/cpack.log"
 rm -rf "$out/_CPack_Packages"
 for package in "$out"/*.deb "$out"/*.whl "$out"/*.zip; do
     echo "$package ($(stat -c %s "$package") bytes)"

@@ -8,8 +8,9 @@
 #   screenshot  tools/demo.sh --screenshot FILE, with the window connected;
 #   demo        tools/demo.sh without a display: it must report a connected reading and stop
 #               cleanly on Ctrl-C;
-#   package     tools/package.sh, and its Debian package unpacked into a fresh folder, the example
-#               built against it and run, and the unpacked zelto pinging a simulated board;
+#   package     tools/package.sh; lintian on its Debian packages, which must report no error or
+#               warning; the packages unpacked into a fresh folder, the examples (C++ and C) built
+#               against them and run, and the unpacked zelto pinging a simulated board;
 #   python      README.md's Python session, as written, from the packages that the package path
 #               made: the Debian package unpacked, the wheel in a fresh virtual environment, and
 #               the packaged zelto-sim started by the README's line;
@@ -103,25 +104,28 @@ demo() {
 }
 
 package() {
-    local work="$out/package-deb" made
+    local work="$out/package-deb" debs
     tools/package.sh || return 1
+    debs=(build-packages/libostrelzelto1_*_amd64.deb build-packages/libostrelzelto-dev_*_amd64.deb
+        build-packages/ostrelzelto_*_amd64.deb)
+    ls -l "${debs[@]}" || return 1
+    # Every error and warning fails; an override must carry a comment that explains it.
+    lintian --fail-on error,warning --display-info "${debs[@]}" || return 1
     bash tests/posix/install_example.sh "$(command -v cmake)" "$root/build-packages/native" "$root" \
-        "$root/build-packages/native/sim/zelto-sim" "$work" Ninja "$(command -v c++)" deb || return 1
-    "$work/prefix/bin/zelto" ping sim || return 1
-    # The package the script made holds what the tested one holds.
-    made=$(ls build-packages/ostrelzelto_*_amd64.deb) || return 1
-    diff <(dpkg-deb -c "$made" | awk '{print $1, $6}') \
-        <(dpkg-deb -c "$work"/package/ostrelzelto_*.deb | awk '{print $1, $6}')
+        "$root/build-packages/native/sim/zelto-sim" "$work" Ninja "$(command -v c++)" \
+        "deb:$root/build-packages" || return 1
+    "$work/prefix/bin/zelto" ping sim
 }
 
 # In a subshell, so that its trap stops the simulator.
 python() (
-    local work="$out/python" deb wheel lib sim sim_pid=
-    deb=$(ls build-packages/ostrelzelto_*_amd64.deb) || return 1
+    local work="$out/python" deb debs wheel lib sim sim_pid=
+    debs=$(ls build-packages/ostrelzelto_*_amd64.deb build-packages/libostrelzelto1_*_amd64.deb) ||
+        return 1
     wheel=$(ls build-packages/ostrelzelto-*-py3-none-any.whl) || return 1
     rm -rf "$work"
     mkdir -p "$work"
-    dpkg-deb -x "$deb" "$work/root" || return 1
+    for deb in $debs; do dpkg-deb -x "$deb" "$work/root" || return 1; done
     lib=$(dirname "$(find "$work/root" -name libostrelzelto.so.1)")
     /usr/bin/python3 -m venv "$work/venv" || return 1
     "$work/venv/bin/pip" install --quiet --no-index "$wheel" || return 1
