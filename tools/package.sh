@@ -4,7 +4,7 @@
 #   libostrelzelto-dev_VERSION_amd64.deb  the C++ library, the headers and the CMake package
 #   ostrelzelto_VERSION_amd64.deb         zelto and zelto-sim
 #       made by debhelper from debian/, in the native tree OUT/native
-#   ostrelzelto-VERSION-py3-none-any.whl  the Python package, for libostrelzelto.so.1 of the former
+#   ostrelzelto-VERSION-py3-none-linux_x86_64.whl  the Python package with libostrelzelto.so.1
 #   OstrelZelto-VERSION-windows.zip       the Windows zip (trees OUT/win64 and OUT/win32, gathered
 #                                         by the native tree's CPackWindowsConfig.cmake)
 #   tools/package.sh [OUT]

@@ -11,9 +11,10 @@
 #   package     tools/package.sh; lintian on its Debian packages, which must report no error or
 #               warning; the packages unpacked into a fresh folder, the examples (C++ and C) built
 #               against them and run, and the unpacked zelto pinging a simulated board;
-#   python      README.md's Python session, as written, from the packages that the package path
-#               made: the Debian package unpacked, the wheel in a fresh virtual environment, and
-#               the packaged zelto-sim started by the README's line;
+#   python      the wheel that the package path made, in a fresh virtual environment and without
+#               the Debian library: the library it carries (and what it needs), help, the typing
+#               stub with mypy, and README.md's Python session, as written, against the packaged
+#               zelto-sim started by the README's line;
 #   windows-zip the Windows zip (made by the package path) unpacked into a fresh Wine prefix,
 #               register.cmd, the sample clients of both widths against a simulated board on COM1,
 #               and unregister.cmd leaving no key of the server. Where this machine runs no 32-bit
@@ -119,28 +120,43 @@ package() {
 
 # In a subshell, so that its trap stops the simulator.
 python() (
-    local work="$out/python" deb debs wheel lib sim sim_pid=
-    debs=$(ls build-packages/ostrelzelto_*_amd64.deb build-packages/libostrelzelto1_*_amd64.deb) ||
-        return 1
-    wheel=$(ls build-packages/ostrelzelto-*-py3-none-any.whl) || return 1
+    local work="$out/python" tools wheel lib sim sim_pid= version limit
+    tools=$(ls build-packages/ostrelzelto_*_amd64.deb) || return 1
+    wheel=$(ls build-packages/ostrelzelto-*-py3-none-linux_x86_64.whl) || return 1
     rm -rf "$work"
     mkdir -p "$work"
-    for deb in $debs; do dpkg-deb -x "$deb" "$work/root" || return 1; done
-    lib=$(dirname "$(find "$work/root" -name libostrelzelto.so.1)")
+    # Only zelto-sim is taken from the Debian packages: the wheel brings its own library.
+    dpkg-deb -x "$tools" "$work/root" || return 1
+    unzip -q "$wheel" -d "$work/wheel" || return 1
+    lib="$work/wheel/ostrelzelto/libostrelzelto.so.1"
+    # It needs no more than Debian 12's C and C++ runtimes: glibc 2.36, libstdc++ of g++ 12.
+    objdump -p "$lib" | awk '/NEEDED/ {print $2}' | tee "$work/needed.txt"
+    ! grep -vxE 'lib(c|m|stdc\+\+)\.so\.6|libgcc_s\.so\.1|ld-linux-x86-64\.so\.2' "$work/needed.txt" ||
+        return 1
+    for version in $(objdump -T "$lib" | grep -oE '\b(GLIBC|GLIBCXX)_[0-9.]+' | sort -u); do
+        case $version in GLIBC_*) limit=GLIBC_2.36 ;; *) limit=GLIBCXX_3.4.30 ;; esac
+        [ "$(printf '%s\n' "$version" "$limit" | sort -V | tail -1)" = "$limit" ] ||
+            { echo "$lib needs $version, beyond $limit"; return 1; }
+    done
     /usr/bin/python3 -m venv "$work/venv" || return 1
     "$work/venv/bin/pip" install --quiet --no-index "$wheel" || return 1
     # The README's lines, its link put in this folder.
     sed "s#/tmp/zelto-board#$work/board#g" README.md >"$work/README.md"
     read -ra sim < <(sed -n 's/^\(zelto-sim --link .*\) &$/\1/p' "$work/README.md")
     sed -n '/^```pycon$/,/^```$/{/^```/d;p}' "$work/README.md" >"$work/session.txt"
+    sed -n 's/^>>> //p' "$work/session.txt" >"$work/session.py"
     cat "$work/session.txt"
     [ "${#sim[@]}" -gt 0 ] && [ "$(grep -c '^>>> ' "$work/session.txt")" -eq 5 ] || return 1
+    # The package, its library, its help and its types, with nothing of this tree on the path.
+    env -u PYTHONPATH -u LD_LIBRARY_PATH -u OSTRELZELTO_LIBRARY "$work/venv/bin/python3" \
+        tests/python/wheel_test.py "$work/session.py" "$work" || return 1
     "$work/root/usr/bin/${sim[0]}" "${sim[@]:1}" >"$work/sim.log" 2>&1 </dev/null &
     sim_pid=$!
     trap 'kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null' EXIT
     wait_until 10 test -L "$work/board" || return 1
     # doctest runs each line as the interpreter does and compares what it prints.
-    LD_LIBRARY_PATH="$lib" "$work/venv/bin/python3" -m doctest -v "$work/session.txt" || return 1
+    env -u PYTHONPATH -u LD_LIBRARY_PATH -u OSTRELZELTO_LIBRARY \
+        "$work/venv/bin/python3" -m doctest -v "$work/session.txt" || return 1
     grep 'a2d pin 0 -> 03 09' "$work/sim.log"
 )
 

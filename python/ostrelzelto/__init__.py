@@ -7,8 +7,9 @@
 A Board's members are the board object's own, made from its member list: methods (board.a2d(0)),
 properties (board.tris = 15) and indexed properties (board.eeprom[300] = 90, board.eeprom[300] or
 board.eeprom(300)). Arguments are converted by the board object's rules; a failing member raises
-ZeltoError with the error number and text. The library is found by its name
-(libostrelzelto.so.1), or at the path in the environment variable OSTRELZELTO_LIBRARY.
+ZeltoError with the error number and text. The library is the file that the environment variable
+OSTRELZELTO_LIBRARY names, else the one inside this package (the wheel carries it), else the
+system's libostrelzelto.so.1.
 """
 
 import collections
@@ -67,8 +68,25 @@ class _Port(ctypes.Structure):
 Port = collections.namedtuple("Port", _PORT_TEXTS)
 
 
+def _open_library():
+    named = os.environ.get("OSTRELZELTO_LIBRARY")
+    here = os.path.join(os.path.dirname(os.path.abspath(__file__)), "libostrelzelto.so.1")
+    failures = []
+    for place in [named] if named else [here, "libostrelzelto.so.1"]:
+        try:
+            return ctypes.CDLL(place)
+        except OSError as e:
+            failures.append(str(e))
+    what = (f"the library that OSTRELZELTO_LIBRARY names ({named})" if named else
+            "libostrelzelto.so.1")
+    raise ImportError(
+        f"ostrelzelto cannot load {what}: {'; '.join(failures)}. Install the wheel made for this "
+        "machine (ostrelzelto-VERSION-py3-none-linux_x86_64.whl, which carries the library) or "
+        "the Debian package libostrelzelto1, or set OSTRELZELTO_LIBRARY to the library's path.")
+
+
 def _load():
-    lib = ctypes.CDLL(os.environ.get("OSTRELZELTO_LIBRARY") or "libostrelzelto.so.1")
+    lib = _open_library()
     p, i32, value_p = ctypes.c_void_p, ctypes.c_int32, ctypes.POINTER(_Value)
     for name, result, args in [
         ("oz_board_create_device", p, [ctypes.c_char_p]),
@@ -145,7 +163,8 @@ def _get(v):
 
 class Board:
     """The board object on a serial port: a device path (str) or a port number (int). The port is
-    opened at once and closed by close() or at the end of a with block.
+    opened at once, unless open is False, and closed by close() or at the end of a with block;
+    board.portopen = True opens a closed one.
 
     A Board may be used from any number of threads: its members run one at a time, each with its
     own arguments and result, and a call made while another thread's member runs waits for it up
@@ -160,7 +179,7 @@ class Board:
 
     __slots__ = ("_handle", "_buffers", "_free", "__weakref__")
 
-    def __init__(self, port):
+    def __init__(self, port, open=True):
         if isinstance(port, int) and not isinstance(port, bool):
             # A number beyond 32 bits is as far out of range as 0 is.
             handle = _lib.oz_board_create_port(port if -2**31 <= port < 2**31 else 0)
@@ -168,7 +187,7 @@ class Board:
             path = os.fsencode(port)
             # A NUL would end the path early: such a path names no device, as an empty one does.
             handle = _lib.oz_board_create_device(b"" if b"\0" in path else path)
-        self._adopt(handle)
+        self._adopt(handle, open)
 
     @classmethod
     def simulated(cls):
@@ -177,7 +196,7 @@ class Board:
         board._adopt(_lib.oz_board_create_simulated())
         return board
 
-    def _adopt(self, handle):
+    def _adopt(self, handle, open=True):
         if not handle:
             _raise_last()
         self._handle = ctypes.c_void_p(handle)
@@ -185,7 +204,8 @@ class Board:
         # time, but ctypes lets other threads run while a call waits.
         self._buffers = threading.local()
         self._free = weakref.finalize(self, _lib.oz_board_destroy, handle)
-        self.portopen = True
+        if open:
+            self.portopen = True
 
     def _call(self, dispid, kind, args):
         if threading.current_thread() is not threading.main_thread():

@@ -123,6 +123,31 @@ class Errors(unittest.TestCase):
                         self.assertEqual(outcome(call, *args)[1], number)
                         self.assertEqual(sim.commands(), [], "written")
 
+    def test_a_board_made_closed_writes_nothing_until_opened(self):
+        with Simulator() as sim:
+            board = Board(sim.device, open=False)
+            self.assertFalse(board.portopen)
+            self.assertEqual(outcome(board.a2d, 0)[1], 68)
+            self.assertEqual(sim.commands(), [], "a closed board wrote")
+            board.portopen = True
+            self.assertIsInstance(board.a2d(0), int)
+            self.assertTrue(any("a2d pin 0 ->" in line for line in sim.commands()))
+            board.close()
+        # Nothing is opened, so a missing device is found only when it is.
+        board = Board("/dev/zelto-no-such-device", open=False)
+        self.assertEqual(outcome(setattr, board, "portopen", True)[1], 8101)
+        self.assertFalse(Board(3, open=False).portopen)
+
+    def test_a_library_that_cannot_be_loaded_fails_the_import_saying_what_to_do(self):
+        env = dict(os.environ, OSTRELZELTO_LIBRARY="/nonexistent/libostrelzelto.so.1")
+        run = subprocess.run([sys.executable, "-c", "import ostrelzelto"], env=env,
+                             capture_output=True, text=True)
+        self.assertNotEqual(run.returncode, 0)
+        last = run.stderr.strip().splitlines()[-1]
+        self.assertTrue(last.startswith("ImportError: ostrelzelto cannot load the library that "
+                                        "OSTRELZELTO_LIBRARY names"), last)
+        self.assertIn("the Debian package libostrelzelto1", last)
+
     def test_members_stay_and_unknown_attributes_are_refused(self):
         board = Board.simulated()
         for what, change in [
