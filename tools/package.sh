@@ -5,6 +5,7 @@
 #   ostrelzelto_VERSION_amd64.deb         zelto and zelto-sim
 #       made by debhelper from debian/, in the native tree OUT/native
 #   ostrelzelto-VERSION-py3-none-linux_x86_64.whl  the Python package with libostrelzelto.so.1
+#   OstrelZelto-VERSION-setup.exe         the Windows setup program (NSIS, packaging/setup.nsi)
 #   OstrelZelto-VERSION-windows.zip       the Windows zip (trees OUT/win64 and OUT/win32, gathered
 #                                         by the native tree's CPackWindowsConfig.cmake)
 #   tools/package.sh [OUT]
@@ -27,7 +28,7 @@ for bits in 64 32; do
     cmake --build "$out/win$bits" -j"$jobs" --target OstrelZeltoDLL Warmscope >>"$out/win$bits.log"
 done
 
-rm -f "$out"/*.deb "$out"/*.zip "$out"/*.whl "$out"/native/*.whl
+rm -f "$out"/*.deb "$out"/*.zip "$out"/*.whl "$out"/*.exe "$out"/native/*.whl
 # debhelper configures, builds and installs the native tree, and splits and checks what it installed.
 # dh_clean forgets its last run but keeps the tree, which builds again only what changed.
 (cd "$root" && dh_clean && env ZELTO_BUILD="$out/native" DEB_OUT="$out" \
@@ -39,6 +40,18 @@ cmake --build "$out/native" --target python_wheel >>"$out/native.log"
 mv "$out"/native/*.whl "$out"
 (cd "$out/native" && cpack --config CPackWindowsConfig.cmake -B "$out") >"$out/cpack.log"
 rm -rf "$out/_CPack_Packages"
-for package in "$out"/*.deb "$out"/*.whl "$out"/*.zip; do
+
+# The setup program is a 32-bit program, which every Windows runs. The same script built as a 64-bit
+# program (not a package) stands in for it in tests on machines that run no 32-bit programs.
+setup() { # target, file
+    makensis -V2 -WX -DTARGET="$1" -DOUTFILE="$2" -DVERSION="$version" -DWIN64="$out/win64/bin" \
+        -DWIN32="$out/win32/bin" -DTOP="$out/native/packaging/windows-zip" -DDOCS="$root/docs" \
+        "$root/packaging/setup.nsi" >>"$out/setup.log"
+}
+: >"$out/setup.log"
+setup x86-unicode "$out/OstrelZelto-$version-setup.exe"
+setup amd64-unicode "$out/native/OstrelZelto-$version-setup-x64.exe"
+
+for package in "$out"/*.deb "$out"/*.whl "$out"/*.exe "$out"/*.zip; do
     echo "$package ($(stat -c %s "$package") bytes)"
 done

@@ -19,7 +19,11 @@
 #               register.cmd, the sample clients of both widths against a simulated board on COM1,
 #               and unregister.cmd leaving no key of the server. Where this machine runs no 32-bit
 #               programs, register.cmd must say that the 32-bit regsvr32 cannot start, and the
-#               32-bit files are checked instead of run.
+#               32-bit files are checked instead of run;
+#   windows-setup the setup program (made by the package path) in a fresh Wine prefix, as
+#               tests/win/setup_test.sh describes: installed /S over an earlier installation, the
+#               samples creating the object by its ProgID against a simulated board on COM1,
+#               uninstalled /S, and nothing of the product left.
 # Builds go to build-release*/ and build-user-paths/. Ends with "user paths: N passed, N failed".
 #   tools/user-paths.sh [path ...]
 set -uo pipefail
@@ -38,6 +42,8 @@ run_path() { # name, function
     local name=$1 log="$out/$1.log" start=$SECONDS
     echo "=== user path: $name"
     if "$2" >"$log" 2>&1; then
+        # What a path left untried on this machine is said here, not only in its log.
+        grep '^32-bit: ' "$log"
         passed=$((passed + 1))
         echo "user path $name: passed in $((SECONDS - start)) s"
     else
@@ -269,7 +275,13 @@ windows_zip() (
     echo "no key of the server is left in either view"
 )
 
-[ $# -gt 0 ] || set -- release windows bench screenshot demo package python windows-zip
+windows_setup() {
+    bash tests/win/setup_test.sh "$(ls build-packages/OstrelZelto-*-setup.exe)" \
+        "$(ls build-packages/native/OstrelZelto-*-setup-x64.exe)" \
+        "$root/build-packages/native/sim/zelto-sim" "$out/windows-setup"
+}
+
+[ $# -gt 0 ] || set -- release windows bench screenshot demo package python windows-zip windows-setup
 for path in "$@"; do
     run_path "$path" "${path//-/_}"
 done
