@@ -53,9 +53,7 @@ int main() {
 
     std::printf("\r\nErrors arrive as automation errors: Err.Number in a script, the status "
                 "0x800A0000 + number\r\nin C++ (with the text in the error info):\r\n\r\n");
-    const std::string generic = errorDescription(-1);
-    for (int32_t n = 1; n <= 0xFFFF; ++n)
-        if (errorDescription(n) != generic)
-            std::printf("  %5d  %s\r\n", static_cast<int>(n), errorDescription(n).c_str());
+    for (const ErrorEntry& e : ErrorList)
+        std::printf("  %5d  %s\r\n", static_cast<int>(e.number), e.text);
     return 0;
 }
