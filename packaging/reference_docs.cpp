@@ -26,7 +26,8 @@ using namespace zelto;
 using reference::ErrorCase;
 using reference::MemberNote;
 
-// In memory: writes are kept one by one, reads take the next byte the board is to answer.
+// In memory: writes are kept one by one, reads take the next byte the board is to answer. The rules
+// of every serial component (port numbers, opening, a closed port) are SerialBase's own.
 class RecordingSerial : public SerialBase {
   public:
     bool cts = true;
@@ -39,7 +40,12 @@ class RecordingSerial : public SerialBase {
   protected:
     void openPort() override { m_open = true; }
     void closePort() override { m_open = false; }
-    bool readCts(Millis) override { return cts; }
+    bool readCts(Millis) override {
+        // A device that went is also told by a look at the line; other failures hit writes only.
+        if (writeFailure == err::DeviceGone)
+            raise(writeFailure);
+        return cts;
+    }
     void writeBytes(const Bytes& bytes) override {
         if (writeFailure)
             raise(writeFailure);
