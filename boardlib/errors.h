@@ -15,6 +15,7 @@ namespace zelto {
     X(6, Overflow, "Overflow")                                                                     \
     X(7, OutOfMemory, "Out of memory")                                                             \
     X(13, TypeMismatch, "Type mismatch")                                                           \
+    X(18, Interrupted, "User interrupt occurred")                                                  \
     X(51, InternalError, "Internal error")                                                         \
     X(68, DeviceUnavailable, "Device unavailable")                                                 \
     X(94, InvalidUseOfNull, "Invalid use of Null")                                                 \

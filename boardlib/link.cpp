@@ -24,6 +24,35 @@ Millis remainingUntil(Clock::time_point deadline) {
 
 } // namespace
 
+ZeltoDLL::Turn ZeltoDLL::takeTurn() const {
+    const uint32_t seen = m_interrupts.load();
+    const auto deadline = Clock::now() + m_limits.linkWait;
+    int depth = 0;
+    while ((depth = m_turns.take(std::min(remainingUntil(deadline), kWakeSlice))) == 0) {
+        if (m_interrupts.load() != seen)
+            raise(err::Interrupted);
+        if (Clock::now() >= deadline)
+            raise(err::LinkTimeout);
+    }
+    // A member re-entered from the message pump belongs to the call that it interrupts.
+    if (depth == 1)
+        m_callInterrupts = seen;
+    return Turn(m_turns);
+}
+
+void ZeltoDLL::dropStaleInput() {
+    if (!m_staleInput.exchange(false))
+        return;
+    // Bounded: a board that keeps talking cannot hold the caller here.
+    constexpr int most = 4096;
+    try {
+        for (int n = 0; n < most && m_comm->portOpen() && !m_comm->input().empty(); ++n) {
+        }
+    } catch (const std::exception&) {
+        // A read that fails here is the next member's to find.
+    }
+}
+
 void ZeltoDLL::checkOpen() const {
     if (!m_comm->portOpen())
         raise(err::DeviceUnavailable);
@@ -36,6 +65,8 @@ void ZeltoDLL::waitForLink() {
     for (;;) {
         if (m_ending)
             raise(err::PortNotOpen);
+        if (interrupted())
+            raise(err::Interrupted);
         // The line is read afresh on every pass, before the link flag.
         const bool cts = m_comm->ctsHolding();
         if (cts && !m_busy)
@@ -58,6 +89,7 @@ void ZeltoDLL::waitForLink() {
 ZeltoDLL::Claim ZeltoDLL::claim() {
     checkOpen();
     waitForLink();
+    dropStaleInput();
     return Claim(m_busy);
 }
 
@@ -103,6 +135,10 @@ int16_t ZeltoDLL::getbyte(Millis limit) {
         }
         if (!received.empty())
             return byteAt(received, 0);
+        if (interrupted()) {
+            m_errflag = true;
+            raise(err::Interrupted);
+        }
         if (Clock::now() >= deadline || m_ending) {
             m_errflag = true;
             return 0;
@@ -129,11 +165,13 @@ void ZeltoDLL::resetall() {
 
 int32_t ZeltoDLL::readbyte() {
     const Turn mine = takeTurn();
+    dropStaleInput();
     return getbyte();
 }
 
 int32_t ZeltoDLL::readword() {
     const Turn mine = takeTurn();
+    dropStaleInput();
     return replyWord(m_limits.reply);
 }
 

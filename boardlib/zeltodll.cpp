@@ -21,19 +21,18 @@ ZeltoDLL::ZeltoDLL(std::unique_ptr<SerialComponent> comm, MessagePump* pump, Lim
 ZeltoDLL::~ZeltoDLL() {
     m_ending = true;
     // The member running on another thread sees it at its next slice and leaves.
-    while (!m_turns.take(m_limits.linkWait)) {
+    while (m_turns.take(m_limits.linkWait) == 0) {
     }
     m_turns.give();
 }
 
-bool ZeltoDLL::Turns::take(Millis limit) {
+int ZeltoDLL::Turns::take(Millis limit) {
     const auto me = std::this_thread::get_id();
     std::unique_lock lock(m_mutex);
     if (!m_free.wait_for(lock, limit, [&] { return m_depth == 0 || m_holder == me; }))
-        return false;
+        return 0;
     m_holder = me;
-    ++m_depth;
-    return true;
+    return ++m_depth;
 }
 
 void ZeltoDLL::Turns::give() {
@@ -45,10 +44,9 @@ void ZeltoDLL::Turns::give() {
     m_free.notify_one();
 }
 
-ZeltoDLL::Turn ZeltoDLL::takeTurn() const {
-    if (!m_turns.take(m_limits.linkWait))
-        raise(err::LinkTimeout);
-    return Turn(m_turns);
+void ZeltoDLL::interrupt() noexcept {
+    m_staleInput = true;
+    ++m_interrupts;
 }
 
 bool ZeltoDLL::errflag() const {

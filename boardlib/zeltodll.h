@@ -44,6 +44,13 @@ class ZeltoDLL {
     ZeltoDLL(const ZeltoDLL&) = delete;
     ZeltoDLL& operator=(const ZeltoDLL&) = delete;
 
+    // Ends the member that runs or waits for its turn now: its wait ends within 50 ms and it fails
+    // with err::Interrupted (an opening leaves the port open, as any failed opening does). A member
+    // that starts later is not affected, but the next one that sends or reads first drops the
+    // bytes that have arrived by then, so that a late reply to the ended member is not read as its
+    // own. Safe from any thread and from a signal handler.
+    void interrupt() noexcept;
+
     // Port and state
     int16_t CommPort() const;
     void CommPort(int16_t New_CommPort);
@@ -135,8 +142,9 @@ class ZeltoDLL {
     // waits for it as for the link, up to the link limit, and then fails with LinkTimeout.
     class Turns {
       public:
-        // False when another thread held the turn for all of limit.
-        bool take(Millis limit);
+        // How many turns this thread now holds (more than one when re-entered); 0 when another
+        // thread held the turn for all of limit.
+        int take(Millis limit);
         void give();
 
       private:
@@ -161,6 +169,10 @@ class ZeltoDLL {
         Turns* m_turns;
     };
     Turn takeTurn() const;
+    // True once interrupt() was called after the running member began.
+    bool interrupted() const { return m_interrupts.load() != m_callInterrupts; }
+    // After an interrupt, the next member that sends or reads first drops what has arrived.
+    void dropStaleInput();
 
     Claim claim();
     void checkOpen() const;
@@ -176,6 +188,13 @@ class ZeltoDLL {
     mutable Turns m_turns;
     // Set when the board object is being destroyed: waits end at their next slice.
     std::atomic<bool> m_ending{false};
+    // Calls of interrupt(), and their count when the running member began; both change only
+    // through atomic steps, so that a signal handler may interrupt.
+    std::atomic<uint32_t> m_interrupts{0};
+    mutable uint32_t m_callInterrupts = 0;
+    std::atomic<bool> m_staleInput{false};
+    static_assert(std::atomic<uint32_t>::is_always_lock_free &&
+                  std::atomic<bool>::is_always_lock_free);
 };
 
 } // namespace zelto

@@ -5,11 +5,14 @@
 #include "monitor.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/signalfd.h>
+#include <thread>
 #include <unistd.h>
 
 namespace zelto::cli {
@@ -43,6 +46,37 @@ bool waitUntil(Clock::time_point when, int interrupt) {
     }
 }
 
+// Ends the board's wait when a signal arrives, so that Ctrl-C during a silent board's opening or
+// reply ends it as quickly as between two samples. It only looks at the signal descriptor, which
+// stays readable for the sampling loop.
+class InterruptWatch {
+  public:
+    InterruptWatch(ZeltoDLL& board, int interrupt) : m_stop(eventfd(0, EFD_CLOEXEC)) {
+        if (m_stop < 0)
+            return; // without it, Ctrl-C still ends the sampling between two samples
+        m_thread = std::thread([this, &board, interrupt] {
+            pollfd fds[] = {{interrupt, POLLIN, 0}, {m_stop, POLLIN, 0}};
+            while (poll(fds, 2, -1) < 0 && errno == EINTR) {
+            }
+            if (fds[0].revents & POLLIN)
+                board.interrupt();
+        });
+    }
+    ~InterruptWatch() {
+        if (m_stop < 0)
+            return;
+        eventfd_write(m_stop, 1);
+        m_thread.join();
+        close(m_stop);
+    }
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+  private:
+    int m_stop;
+    std::thread m_thread;
+};
+
 } // namespace
 
 int interruptDescriptor() {
@@ -58,7 +92,9 @@ int interruptDescriptor() {
 int watch(const WatchOptions& o) {
     const int interrupt = interruptDescriptor();
     try {
-        auto board = openBoard(o.port);
+        auto board = std::make_unique<ZeltoDLL>(componentFor(o.port));
+        const InterruptWatch watchSignals(*board, interrupt);
+        board->portopen(true);
         const bool live = !o.csv && isatty(STDOUT_FILENO);
         if (o.csv)
             std::printf(o.fahrenheit ? "seconds,reading,fahrenheit\n" : "seconds,reading\n");
@@ -94,7 +130,9 @@ int watch(const WatchOptions& o) {
         }
         board->portopen(false);
     } catch (const AutomationError& e) {
-        return report(o.port, e);
+        // Ended by a signal in the middle of a wait: as quiet an end as between two samples.
+        if (e.number() != err::Interrupted)
+            return report(o.port, e);
     }
     close(interrupt);
     return 0;

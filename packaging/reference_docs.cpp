@@ -345,6 +345,7 @@ std::string membersDocument(const std::vector<MemberPage>& pages) {
           "write each), what the board answered and what the member returned. Error numbers are "
           "listed in [errors.md](errors.md).\n\n"
           "Any member may also fail with these, whatever it does:\n\n"
+          "- **18** when `interrupt()` ends it while it runs or waits for its turn;\n"
           "- **438** and **450** when called late-bound (by name or dispatch identifier) with a "
           "name or kind it does not have, or with the wrong number of arguments;\n"
           "- **8120** when another thread's member holds the board object for longer than the "

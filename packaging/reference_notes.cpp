@@ -259,6 +259,12 @@ const std::vector<ErrorNote>& errorNotes() {
          "Free memory and call again.", "any, through the C interface or the Python package"},
         {13, "board object", "a text that is not a number or a truth value",
          "Pass a number (texts such as \"12\" and \"&H10\" are read as numbers).", nullptr},
+        {18, "board object",
+         "`interrupt()` (C: `oz_board_interrupt`; Ctrl-C in Python and in `zelto watch`) ended the "
+         "member that ran or waited for its turn; the next member drops the bytes that arrived "
+         "meanwhile",
+         "Nothing: the board object works on; call again when wanted.",
+         "any that runs or waits for its turn while the board is interrupted"},
         {51, "C interface, Python package",
          "a failure that is no automation error reached the C interface (a fault of the library)",
          "Report it with the call that caused it.",

@@ -106,6 +106,7 @@ class SimProcess {
     SimProcess& operator=(const SimProcess&) = delete;
 
     const std::string& device() const { return m_device; }
+    pid_t pid() const { return m_pid; }
 
     // Sends a control command without waiting for it to take effect.
     void send(const std::string& command) const {
@@ -183,6 +184,22 @@ class SimProcess {
             std::this_thread::sleep_for(Millis{1});
         }
         return true;
+    }
+
+    // The next of the program's own lines ("# ...") that contains text, waiting up to limit; its
+    // own lines before it are passed over.
+    std::optional<std::string> nextNote(const std::string& text, Millis limit = Millis{5000}) {
+        std::unique_lock lock(m_mutex);
+        std::optional<std::string> found;
+        waitUntil(lock, limit, [&] {
+            while (!found && !m_echoes.empty()) {
+                if (m_echoes.front().find(text) != std::string::npos)
+                    found = m_echoes.front();
+                m_echoes.pop_front();
+            }
+            return found.has_value();
+        });
+        return found;
     }
 
     // The next line of standard output other than an answer to a control command.

@@ -150,6 +150,11 @@ void oz_board_destroy(oz_board* board) {
     delete board;
 }
 
+void oz_board_interrupt(oz_board* board) {
+    if (board)
+        board->board.interrupt();
+}
+
 int32_t oz_member_count(void) {
     return static_cast<int32_t>(memberTable().size());
 }

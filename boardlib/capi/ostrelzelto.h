@@ -68,6 +68,11 @@ OZ_API oz_board* oz_board_create_simulated(void);
  * it now ends as on a closed port (within 50 ms), and the board is freed once it has left; no call
  * may start on the board once this has begun. NULL is ignored. */
 OZ_API void oz_board_destroy(oz_board* board);
+/* Ends the member that runs on the board now, or waits for its turn, from any thread or a signal
+ * handler: it fails with 18 (User interrupt occurred) within 50 ms. Members that start later run
+ * as usual, after dropping the bytes that arrived meanwhile, so that a late reply to the ended
+ * member is not read as theirs. The port stays as it was. */
+OZ_API void oz_board_interrupt(oz_board* board);
 
 /* The members in the order of the automation interface's table of methods. oz_member_get and
  * oz_member_param return 0, or 5 for an index out of range. */

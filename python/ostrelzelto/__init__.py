@@ -75,6 +75,7 @@ def _load():
         ("oz_board_create_port", p, [i32]),
         ("oz_board_create_simulated", p, []),
         ("oz_board_destroy", None, [p]),
+        ("oz_board_interrupt", None, [p]),
         ("oz_member_count", i32, []),
         ("oz_member_get", i32, [i32, ctypes.POINTER(_Member)]),
         ("oz_member_param", i32, [i32, i32, ctypes.POINTER(ctypes.c_char_p),
@@ -150,6 +151,10 @@ class Board:
     own arguments and result, and a call made while another thread's member runs waits for it up
     to the link limit (5 s), then raises ZeltoError 8120.
 
+    Ctrl-C ends a member that waits (a silent board, count with a long duration) within about
+    100 ms with KeyboardInterrupt; the port stays open and usable, and bytes that the board sends
+    late for the ended member are dropped before the next member runs.
+
     Its members cannot be replaced and it takes no other attributes: a misspelt property
     (board.trs = 15) is an AttributeError rather than a new attribute."""
 
@@ -183,6 +188,14 @@ class Board:
         self.portopen = True
 
     def _call(self, dispid, kind, args):
+        if threading.current_thread() is not threading.main_thread():
+            return self._call_here(dispid, kind, args)
+        # Ctrl-C reaches the main thread only between Python steps, and a member may wait for a
+        # silent board for a long time: the main thread's calls run on a helper thread while the
+        # main thread waits where an interrupt can reach it, and then ends the member.
+        return _helper.run(self, self._call_here, dispid, kind, args)
+
+    def _call_here(self, dispid, kind, args):
         try:
             values, result, slots, result_slot = self._buffers.made
         except AttributeError:
@@ -209,6 +222,56 @@ class Board:
 
     def __exit__(self, *exc):
         self.close()
+
+
+class _Helper:
+    """The thread that runs the main thread's calls, one at a time."""
+
+    def __init__(self):
+        self._lock = threading.Lock()
+        self._go, self._done = threading.Lock(), threading.Lock()
+        self._go.acquire()
+        self._done.acquire()
+        self._thread = None
+        self._running = False
+
+    def _serve(self):
+        while True:
+            self._go.acquire()
+            call, args = self._job
+            try:
+                self._result = call(*args), None
+            except BaseException as e:  # handed to the caller
+                self._result = None, e
+            self._done.release()
+
+    def run(self, board, call, *args):
+        with self._lock:
+            if self._thread is None:
+                self._thread = threading.Thread(target=self._serve, name="ostrelzelto",
+                                                daemon=True)
+                self._thread.start()
+        if self._running:  # a call that an interrupt ended before it was over
+            self._done.acquire()
+        self._job, self._running = (call, args), True
+        self._go.release()
+        try:
+            self._done.acquire()
+        except KeyboardInterrupt:
+            _lib.oz_board_interrupt(board._handle)
+            self._done.acquire()
+            self._running = False
+            raise
+        self._running = False
+        (result, error), self._result = self._result, None
+        if error is not None:
+            raise error
+        return result
+
+
+_helper = _Helper()
+# A child made by fork has no helper thread until it calls.
+os.register_at_fork(after_in_child=_helper.__init__)
 
 
 class _Indexed:

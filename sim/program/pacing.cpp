@@ -25,8 +25,12 @@ std::string Pacing::takeDue(Clock::time_point now) {
 }
 
 void Pacing::send(std::string_view bytes, Clock::time_point when) {
-    for (char c : bytes)
-        m_out.emplace_back(c, when);
+    for (char c : bytes) {
+        if (m_out.size() < OutLimit)
+            m_out.emplace_back(c, when);
+        else
+            ++m_dropped;
+    }
 }
 
 Clock::time_point Pacing::outDue() const {

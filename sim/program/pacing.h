@@ -28,8 +28,14 @@ class Pacing {
     // The arrived bytes whose time has come.
     std::string takeDue(Clock::time_point now);
 
-    // Queues the board's answer, due at when.
+    // Queues the board's answer, due at when. Like a UART whose far end does not read, it holds at
+    // most OutLimit bytes: the rest are dropped and counted.
     void send(std::string_view bytes, Clock::time_point when);
+    // The answers not yet written, dropped (their reader has gone).
+    void dropOut() { m_out.clear(); }
+    // Answer bytes dropped for want of room since the last call.
+    std::size_t takeDropped() { return std::exchange(m_dropped, 0); }
+    static constexpr std::size_t OutLimit = 4096;
     // The bytes to write now (one when paced); empty when none is due.
     std::string dueOut(Clock::time_point now) const;
     // The first n bytes of dueOut were written at now.
@@ -46,6 +52,7 @@ class Pacing {
     std::deque<std::pair<char, Clock::time_point>> m_out;
     Clock::time_point m_lastTaken{};
     Clock::time_point m_lastSent{};
+    std::size_t m_dropped = 0;
 };
 
 } // namespace zelto::sim

@@ -1,6 +1,7 @@
 #include "pty.h"
 
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,6 +13,8 @@
 namespace zelto::sim {
 
 Pty::~Pty() {
+    if (m_watch >= 0)
+        close(m_watch);
     if (m_slave >= 0)
         close(m_slave);
     if (m_master >= 0)
@@ -39,7 +42,37 @@ bool Pty::open() {
     t.c_cflag |= CLOCAL | CREAD;
     if (tcsetattr(m_slave, TCSANOW, &t) != 0)
         return false;
+    // Opened after the program's own end, so that only clients count.
+    m_watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_watch < 0 || inotify_add_watch(m_watch, m_device.c_str(), IN_OPEN | IN_CLOSE) < 0)
+        return false;
     return fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK) == 0;
+}
+
+Pty::Clients Pty::clientChanges() {
+    Clients c;
+    alignas(inotify_event) char buf[4096];
+    ssize_t n = 0;
+    while ((n = read(m_watch, buf, sizeof buf)) > 0) {
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            // An opener that is refused (the port in use) opens and closes beside the client.
+            if (e->mask & IN_OPEN) {
+                if (m_clients++ == 0) {
+                    c.came = true;
+                    c.allLeft = false;
+                }
+            } else if ((e->mask & IN_CLOSE) && m_clients > 0 && --m_clients == 0) {
+                c.allLeft = true;
+            }
+        }
+    }
+    return c;
+}
+
+void Pty::dropUnread() {
+    tcflush(m_slave, TCIFLUSH);
 }
 
 void DeviceLink::remove() {

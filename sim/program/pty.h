@@ -17,9 +17,23 @@ class Pty {
     int master() const { return m_master; }
     const std::string& device() const { return m_device; }
 
+    // Readable when a client opened or closed the device.
+    int clientWatch() const { return m_watch; }
+    // What the clients did since the last look: the last one left and none came after, or one
+    // came to a device that nobody had open (perhaps after another left).
+    struct Clients {
+        bool allLeft = false;
+        bool came = false;
+    };
+    Clients clientChanges();
+    // Drops the answers that the device holds for a client that has not read them.
+    void dropUnread();
+
   private:
     int m_master = -1;
     int m_slave = -1;
+    int m_watch = -1;
+    int m_clients = 0;
     std::string m_device;
 };
 

@@ -52,6 +52,8 @@ class Simulator {
     void updateTemperature();
     void received(const std::string& bytes);
     bool flush();
+    bool readDevice(bool all);
+    bool followClients();
     void control(const std::string& line);
     void apply(const Control& c);
     void printState();
@@ -64,6 +66,7 @@ class Simulator {
     LogOut m_log;
     Pacing m_pacing;
     bool m_writeBlocked = false;
+    std::size_t m_answersDropped = 0;
     Clock::time_point m_start = Clock::now();
     uint8_t m_previousCommand = NoCommand;
     bool m_running = true;
@@ -128,6 +131,39 @@ bool Simulator::flush() {
         }
         m_pacing.written(static_cast<std::size_t>(n), now);
     }
+}
+
+// One chunk, or all that is waiting; false when the device cannot be read.
+bool Simulator::readDevice(bool all) {
+    char buf[512];
+    for (;;) {
+        const ssize_t n = read(m_pty.master(), buf, sizeof buf);
+        if (n > 0) {
+            received(m_pacing.arrive({buf, static_cast<std::size_t>(n)}, Clock::now()));
+            if (all)
+                continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            std::fprintf(stderr, "zelto-sim: read from the device failed: %s\n",
+                         std::strerror(errno));
+            return false;
+        }
+        return true;
+    }
+}
+
+// A client that opens the device gets no answers meant for another: when the last client leaves,
+// the board takes what it sent and its answers go nowhere, as on a line nobody listens to.
+bool Simulator::followClients() {
+    const Pty::Clients c = m_pty.clientChanges();
+    if (c.allLeft && !readDevice(true))
+        return false;
+    if (c.allLeft || c.came) {
+        m_pacing.dropOut();
+        m_pty.dropUnread();
+        m_writeBlocked = false;
+    }
+    return true;
 }
 
 void Simulator::printState() {
@@ -257,7 +293,7 @@ void Simulator::stop() {
 
 // Sleeps in ppoll until a descriptor is ready or wake comes, to the nanosecond so that paced
 // bytes stay evenly spaced.
-int waitFor(pollfd (&fds)[3], std::optional<Clock::time_point> wake) {
+int waitFor(pollfd (&fds)[4], std::optional<Clock::time_point> wake) {
 #ifdef __linux__
     timespec ts{};
     timespec* tsp = nullptr;
@@ -268,14 +304,14 @@ int waitFor(pollfd (&fds)[3], std::optional<Clock::time_point> wake) {
         ts.tv_nsec = static_cast<long>(ns % 1'000'000'000);
         tsp = &ts;
     }
-    return ppoll(fds, 3, tsp, nullptr);
+    return ppoll(fds, 4, tsp, nullptr);
 #else
     int timeoutMs = -1;
     if (wake) {
         const auto wait = std::max(*wake - Clock::now(), Clock::duration::zero());
         timeoutMs = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
     }
-    return poll(fds, 3, timeoutMs);
+    return poll(fds, 4, timeoutMs);
 #endif
 }
 
@@ -289,10 +325,11 @@ int Simulator::run() {
     std::string stdinLine;
     int status = started ? 0 : 1;
     while (started && m_running) {
-        pollfd fds[3] = {
+        pollfd fds[4] = {
             {g_signalPipe[0], POLLIN, 0},
             {m_pty.master(), static_cast<short>(POLLIN | (m_writeBlocked ? POLLOUT : 0)), 0},
-            {stdinOpen ? STDIN_FILENO : -1, POLLIN, 0}};
+            {stdinOpen ? STDIN_FILENO : -1, POLLIN, 0},
+            {m_pty.clientWatch(), POLLIN, 0}};
         if (waitFor(fds, m_pacing.nextWake(m_writeBlocked)) < 0) {
             if (errno == EINTR)
                 continue;
@@ -302,17 +339,11 @@ int Simulator::run() {
         }
         if (fds[0].revents & POLLIN)
             break;
-        if (fds[1].revents & POLLIN) {
-            char buf[512];
-            const ssize_t n = read(m_pty.master(), buf, sizeof buf);
-            if (n > 0) {
-                received(m_pacing.arrive({buf, static_cast<std::size_t>(n)}, Clock::now()));
-            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                std::fprintf(stderr, "zelto-sim: read from the device failed: %s\n",
-                             std::strerror(errno));
-                status = 1;
-                break;
-            }
+        // Clients are looked at before their bytes are read, so that a new client's first
+        // command is read after the answers left for nobody were dropped.
+        if (!followClients() || ((fds[1].revents & POLLIN) && !readDevice(false))) {
+            status = 1;
+            break;
         }
         if (fds[2].revents & (POLLIN | POLLHUP | POLLERR)) {
             char buf[512];
@@ -336,6 +367,10 @@ int Simulator::run() {
             status = 1;
             break;
         }
+        m_answersDropped += m_pacing.takeDropped();
+        if (m_answersDropped > 0 && !m_writeBlocked)
+            m_log.line("# " + std::to_string(std::exchange(m_answersDropped, 0)) +
+                       " answer bytes dropped: the device is not read");
     }
     if (started)
         stop();

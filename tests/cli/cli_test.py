@@ -178,6 +178,17 @@ class Board(unittest.TestCase):
             self.assertRegex(watch.device, r"^0\.000 s\s+512$")
             self.assertEqual(zelto("ping", sim.device).returncode, 0)
 
+    def test_watch_ends_on_interrupt_during_a_silent_boards_opening(self):
+        with Program(SIM, "--silent") as silent:
+            watch = subprocess.Popen([ZELTO, "watch", silent.device], stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, text=True)
+            time.sleep(0.3)  # the opening waits for ten answers that do not come
+            start = time.monotonic()
+            watch.send_signal(signal.SIGINT)
+            out, err = watch.communicate(timeout=10)
+            self.assertLess(time.monotonic() - start, 0.5)
+            self.assertEqual((watch.returncode, out, err), (0, "", ""))
+
     def test_errors(self):
         with Program(SIM, "--silent") as silent:
             for args, status, out, *stdin in [

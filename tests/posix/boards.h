@@ -15,19 +15,27 @@
 
 namespace zelto::e2e {
 
-class NativeBoard : public Board {
+// A board whose waiting member another thread can end.
+class Interruptible {
+  public:
+    virtual ~Interruptible() = default;
+    virtual void interrupt() = 0;
+};
+
+class NativeBoard : public Board, public Interruptible {
   public:
     NativeBoard(std::unique_ptr<SerialComponent> comm, MessagePump* pump = nullptr)
         : m_board(std::move(comm), pump) {}
     Variant call(int32_t id, MemberKind kind, const std::vector<Variant>& args) override {
         return invoke(m_board, id, kind, args);
     }
+    void interrupt() override { m_board.interrupt(); }
 
   private:
     ZeltoDLL m_board;
 };
 
-class CBoard : public Board {
+class CBoard : public Board, public Interruptible {
   public:
     explicit CBoard(oz_board* board) : m_board(board) {
         if (!m_board)
@@ -35,6 +43,7 @@ class CBoard : public Board {
     }
     ~CBoard() override { oz_board_destroy(m_board); }
     oz_board* handle() const { return m_board; }
+    void interrupt() override { oz_board_interrupt(m_board); }
     CBoard(const CBoard&) = delete;
     CBoard& operator=(const CBoard&) = delete;
     Variant call(int32_t id, MemberKind kind, const std::vector<Variant>& args) override {

@@ -134,5 +134,38 @@ TEST(ThreadsEnding, ACallerWaitsForAnotherThreadsMemberUpToTheLinkLimit) {
     rig().control("silent off");
 }
 
+// Another thread ends a member that waits for a slow answer; the answer that comes after it is not
+// taken as the next member's, and an interrupt while nothing runs ends nothing.
+TEST(ThreadsEnding, AnInterruptEndsTheWaitingMemberAndItsLateAnswerIsDropped) {
+    for (const std::string& way : rig().ways()) {
+        SCOPED_TRACE(way);
+        auto board = rig().board(way);
+        auto& ends = dynamic_cast<Interruptible&>(*board);
+        board->call(d::portopen, P, {true});
+        rig().control("delay 600");
+        const auto start = Clock::now();
+        std::thread interrupting([&] {
+            std::this_thread::sleep_for(200ms);
+            ends.interrupt();
+        });
+        EXPECT_EQ(errorOf([&] { board->call(d::count, M, {0, 1}); }), err::Interrupted);
+        const auto ended = Clock::now() - start;
+        interrupting.join();
+        EXPECT_GE(ended, 200ms);
+        EXPECT_LT(ended, 400ms);
+        EXPECT_EQ(board->call(d::errflag, G), Variant(true));
+        rig().control("delay 0");
+        std::this_thread::sleep_for(600ms); // the count's two answer bytes arrive meanwhile
+        EXPECT_EQ(board->call(d::ok, M), Variant(true));
+        rig().control("analog 1 700");
+        EXPECT_EQ(board->call(d::a2d, M, {1}), Variant(int32_t{700}));
+
+        ends.interrupt();
+        EXPECT_EQ(board->call(d::a2d, M, {1}), Variant(int32_t{700}));
+        EXPECT_EQ(board->call(d::portopen, G), Variant(true));
+        board->call(d::portopen, P, {false});
+    }
+}
+
 } // namespace
 } // namespace zelto::e2e

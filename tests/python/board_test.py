@@ -1,9 +1,12 @@
 """The Python package against the simulated board. Usage: board_test.py WIRE_ROWS ZELTO_SIM
 [unittest arguments]; the package and its library come from PYTHONPATH and OSTRELZELTO_LIBRARY."""
 import json
+import os
+import signal
 import subprocess
 import sys
 import threading
+import time
 import unittest
 
 import ostrelzelto
@@ -46,10 +49,13 @@ class Simulator:
                                      text=True)
         self.device = self.proc.stdout.readline().strip()
         for line in lines:
-            self.proc.stdin.write(line + "\n")
-            self.proc.stdin.flush()
-            while self.proc.stdout.readline().strip() != "# " + line:
-                pass
+            self.control(line)
+
+    def control(self, line):
+        self.proc.stdin.write(line + "\n")
+        self.proc.stdin.flush()
+        while self.proc.stdout.readline().strip() != "# " + line:
+            pass
 
     def commands(self):
         """The commands the board decoded since the last look."""
@@ -168,6 +174,23 @@ class Threads(unittest.TestCase):
                     self.assertEqual((wrong, failures), ([], []))
                     for board in boards:
                         board.close()
+
+
+class Interrupt(unittest.TestCase):
+    def test_ctrl_c_ends_a_waiting_member_and_the_board_goes_on(self):
+        """Ctrl-C while count waits for a slow board: KeyboardInterrupt soon after, and the answer
+        that comes late is not the next member's."""
+        with Simulator() as sim, Board(sim.device) as board:
+            sim.control("delay 600")
+            threading.Timer(0.2, os.kill, (os.getpid(), signal.SIGINT)).start()
+            start = time.monotonic()
+            with self.assertRaises(KeyboardInterrupt):
+                board.count(0, 1)
+            self.assertLess(time.monotonic() - start, 0.2 + 0.2)
+            sim.control("delay 0")
+            time.sleep(0.6)
+            sim.control("analog 1 700")
+            self.assertEqual((board.ok(), board.a2d(1), board.portopen), (True, 700, True))
 
 
 class Memory(unittest.TestCase):

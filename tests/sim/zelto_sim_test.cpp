@@ -3,9 +3,11 @@
 #define ZELTO_SIM_PATH ZELTO_SIM_PROGRAM
 #include "board_model.h"
 #include "posix_serial.h"
+#include "program/pacing.h"
 #include "sim_process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,12 +18,15 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 using zelto::sim::hex;
+using zelto::sim::Pacing;
+using Millis = std::chrono::milliseconds;
 using zelto::sim::SimProcess;
 
 // The board's end of the pseudo-terminal, opened as a program that talks to the board opens it:
@@ -182,6 +187,61 @@ TEST(ZeltoSimProgram, ALogNobodyReadsNeverHoldsUpTheBoard) {
     ::waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     std::fclose(log);
+}
+
+// A client that sends without reading (a program that opens the device without flushing it, and
+// leaves): the answers it does not read are bounded, as a line overruns, and the next client gets
+// only its own.
+TEST(ZeltoSimProgram, AnswersNobodyReadsAreBoundedAndNotInherited) {
+    SimProcess sim({"--analog", "0=512"}, true, SimProcess::Output::File);
+    const auto flood = [&](Millis during) {
+        const int fd = ::open(sim.device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        EXPECT_GE(fd, 0);
+        const std::string oks(4096, '\x01');
+        size_t sent = 0;
+        for (const auto until = Clock::now() + during; Clock::now() < until;) {
+            const ssize_t n = ::write(fd, oks.data(), oks.size());
+            if (n > 0)
+                sent += static_cast<size_t>(n);
+            else
+                std::this_thread::sleep_for(1ms);
+        }
+        ::close(fd);
+        return sent;
+    };
+    const auto reply = [&](const std::string& command, size_t n) {
+        const int fd = ::open(sim.device().c_str(), O_RDWR | O_NOCTTY);
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(::write(fd, command.data(), command.size()), 1);
+        std::string got;
+        for (const auto until = Clock::now() + 2s; got.size() < n && Clock::now() < until;) {
+            pollfd p{fd, POLLIN, 0};
+            char c = 0;
+            if (::poll(&p, 1, 100) > 0 && ::read(fd, &c, 1) == 1)
+                got += c;
+        }
+        ::close(fd);
+        return hex(got);
+    };
+
+    // Answers held back by a delay wait in the board's own line: beyond its room they are dropped.
+    sim.control("delay 600000");
+    const size_t sent = flood(500ms);
+    EXPECT_GT(sent, 10'000u);
+    size_t dropped = 0;
+    while (dropped + Pacing::OutLimit < sent) {
+        const auto note = sim.nextNote("answer bytes dropped");
+        ASSERT_TRUE(note) << dropped << " of " << sent;
+        dropped += std::stoul(note->substr(2));
+    }
+    EXPECT_EQ(dropped + Pacing::OutLimit, sent);
+    sim.control("delay 0");
+    EXPECT_EQ(reply("\x30", 2), "02 00") << "the answers held for the client that left";
+
+    // Answers that reached the device and were never read.
+    EXPECT_GT(flood(500ms), 10'000u);
+    sim.control("state");
+    EXPECT_EQ(reply("\x30", 2), "02 00") << "the answers the device held for the client that left";
 }
 
 TEST(ZeltoSimProgram, LogToAFileOrNowhere) {
