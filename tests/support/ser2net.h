@@ -32,12 +32,15 @@ class Ser2net {
         return {};
     }
 
-    Ser2net(const std::string& device, const std::string& ctsFile, const std::string& work)
+    // chardelay: ser2net waits a little after each byte from the device for more to send with it.
+    Ser2net(const std::string& device, const std::string& ctsFile, const std::string& work,
+            bool chardelay = true)
         : m_config(work + "-ser2net.yaml"), m_port(freePort()) {
         std::ofstream(m_config) << "%YAML 1.1\n---\nconnection: &board\n"
                                 << "    accepter: telnet(rfc2217),tcp,127.0.0.1," << m_port << "\n"
                                 << "    connector: serialdev," << device << ",57600n81,local\n"
-                                << "    options:\n      kickolduser: false\n";
+                                << "    options:\n      kickolduser: false\n"
+                                << "      chardelay: " << (chardelay ? "true" : "false") << "\n";
         m_env = {"LD_PRELOAD=" ZELTO_MODEMLINES_LIBRARY, "ZELTO_CTS_FILE=" + ctsFile};
         start();
     }
