@@ -11,7 +11,8 @@ import time
 def with_serial(device):
     import serial
 
-    port = serial.Serial(device, 57600, rtscts=True, timeout=0.25)
+    # A device path, or a port on the network (rfc2217://HOST:PORT).
+    port = serial.serial_for_url(device, 57600, rtscts=True, timeout=0.25)
     port.reset_input_buffer()
 
     def a2d():

@@ -1,5 +1,7 @@
 #include "bench_common.h"
 
+#include "network_serial.h"
+
 #include "posix_serial.h"
 
 #include <algorithm>
@@ -59,7 +61,7 @@ std::vector<double> runProgram(const std::vector<std::string>& args) {
 }
 
 std::unique_ptr<ZeltoDLL> openBoard(const std::string& device) {
-    auto board = std::make_unique<ZeltoDLL>(std::make_unique<PosixSerial>(device));
+    auto board = std::make_unique<ZeltoDLL>(serialComponentFor(device));
     board->portopen(true);
     return board;
 }

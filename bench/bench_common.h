@@ -189,5 +189,6 @@ void replyWait();
 void ctsWait();
 void pacing();
 void wineWaits();
+void networkRoundTrip();
 
 } // namespace zelto::bench

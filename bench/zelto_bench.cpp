@@ -9,6 +9,8 @@
 //   zelto-bench pacing       1000 high calls against a board paced at 57600 baud
 //   zelto-bench wine-waits   the waits and the round trip under Wine, as they are and as they
 //                            were (bench_wine_waits.cpp)
+//   zelto-bench network      the round trip through ser2net over RFC 2217, against python3-serial's
+//                            client and the local pseudo-terminal
 //
 // Environment: ZELTO_BENCH_CALLS (round-trip calls per round, 1000), ZELTO_BENCH_ROUNDS (rounds
 // per figure, 7; the round trip runs six times as many), ZELTO_BENCH_PYTHON (the interpreter with
@@ -39,9 +41,11 @@ int main(int argc, char** argv) {
             pacing();
         else if (what == "wine-waits")
             wineWaits();
+        else if (what == "network")
+            networkRoundTrip();
         else {
             std::fprintf(stderr, "usage: zelto-bench "
-                                 "roundtrip|com-roundtrip|reply-wait|cts-wait|pacing|wine-waits\n");
+                                 "roundtrip|com-roundtrip|reply-wait|cts-wait|pacing|wine-waits|network\n");
             return 2;
         }
     } catch (const std::exception& e) {

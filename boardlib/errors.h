@@ -6,34 +6,52 @@
 
 namespace zelto {
 
-// Error numbers raised by the board object. A client sees number n as the status 0x800A0000 + n.
+// The one list of error numbers, X(number, name, text): the constants below, errorDescription and
+// the generated references all read it. A client sees number n as the status 0x800A0000 + n.
+// 8101 to 8108 are the serial component's own failures; 8120 is the board keeping clear-to-send
+// low (or the link claimed) for longer than the link-wait limit.
+#define ZELTO_ERRORS(X)                                                                            \
+    X(5, InvalidArgument, "Invalid procedure call or argument")                                    \
+    X(6, Overflow, "Overflow")                                                                     \
+    X(7, OutOfMemory, "Out of memory")                                                             \
+    X(13, TypeMismatch, "Type mismatch")                                                           \
+    X(18, Interrupted, "User interrupt occurred")                                                  \
+    X(51, InternalError, "Internal error")                                                         \
+    X(68, DeviceUnavailable, "Device unavailable")                                                 \
+    X(94, InvalidUseOfNull, "Invalid use of Null")                                                 \
+    X(387, SetNotPermitted, "Set not permitted")                                                   \
+    X(393, GetNotSupported, "Get not supported at runtime")                                        \
+    X(438, NoSuchMember, "Object doesn't support this property or method")                         \
+    X(449, ArgumentNotOptional, "Argument not optional")                                           \
+    X(450, WrongArgumentCount, "Wrong number of arguments or invalid property assignment")         \
+    X(8101, NoSuchPort, "No such serial port")                                                     \
+    X(8102, PortInUse, "Serial port already in use by another program")                            \
+    X(8103, PermissionDenied, "Permission denied opening the serial port")                         \
+    X(8104, PortNotOpen, "Serial port is not open")                                                \
+    X(8105, DeviceGone, "Serial device was disconnected")                                          \
+    X(8106, PortIoError, "Serial port input/output error")                                         \
+    X(8107, InvalidPortNumber, "Invalid serial port number")                                       \
+    X(8108, PortAlreadyOpen, "Serial port is already open")                                        \
+    X(8120, LinkTimeout, "Timed out waiting for the board to be ready")
+
 namespace err {
-inline constexpr int32_t InvalidArgument = 5;
-inline constexpr int32_t Overflow = 6;
-inline constexpr int32_t OutOfMemory = 7;
-inline constexpr int32_t TypeMismatch = 13;
-inline constexpr int32_t Interrupted = 18;
-inline constexpr int32_t InternalError = 51;
-inline constexpr int32_t DeviceUnavailable = 68;
-inline constexpr int32_t InvalidUseOfNull = 94;
-inline constexpr int32_t SetNotPermitted = 387;
-inline constexpr int32_t GetNotSupported = 393;
-inline constexpr int32_t NoSuchMember = 438;
-inline constexpr int32_t WrongArgumentCount = 450;
-
-// The serial component's own failures.
-inline constexpr int32_t NoSuchPort = 8101;
-inline constexpr int32_t PortInUse = 8102;
-inline constexpr int32_t PermissionDenied = 8103;
-inline constexpr int32_t PortNotOpen = 8104;
-inline constexpr int32_t DeviceGone = 8105;
-inline constexpr int32_t PortIoError = 8106;
-inline constexpr int32_t InvalidPortNumber = 8107;
-inline constexpr int32_t PortAlreadyOpen = 8108;
-
-// The board kept clear-to-send low (or the link claimed) for longer than the link-wait limit.
-inline constexpr int32_t LinkTimeout = 8120;
+#define ZELTO_ERROR_CONSTANT(number, name, text) inline constexpr int32_t name = number;
+ZELTO_ERRORS(ZELTO_ERROR_CONSTANT)
+#undef ZELTO_ERROR_CONSTANT
 } // namespace err
+
+struct ErrorEntry {
+    int32_t number;
+    const char* name;
+    const char* text;
+};
+
+// Every row of ZELTO_ERRORS, in ascending order of number.
+inline constexpr ErrorEntry ErrorList[] = {
+#define ZELTO_ERROR_ENTRY(number, name, text) {number, #name, text},
+    ZELTO_ERRORS(ZELTO_ERROR_ENTRY)
+#undef ZELTO_ERROR_ENTRY
+};
 
 // The standard text of an error number, or a generic text for numbers without one.
 std::string errorDescription(int32_t number);

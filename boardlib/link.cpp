@@ -68,7 +68,7 @@ void ZeltoDLL::waitForLink() {
         if (interrupted())
             raise(err::Interrupted);
         // The line is read afresh on every pass, before the link flag.
-        const bool cts = m_comm->ctsHolding();
+        const bool cts = m_comm->ctsHolding() || m_comm->farEndWaitsForCts();
         if (cts && !m_busy)
             return;
         if (Clock::now() >= deadline)

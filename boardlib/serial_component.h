@@ -29,6 +29,11 @@ class SerialComponent {
     // asserted.
     virtual bool ctsHolding(Millis maxWait = Millis{0}) = 0;
 
+    // True when the far end of the port holds written bytes while clear-to-send is low (a port on
+    // another machine whose server's UART does the flow control): a command need not wait here
+    // for the line, which is reported late.
+    virtual bool farEndWaitsForCts() const { return false; }
+
     // Writes the bytes, in order, as one write.
     virtual void setOutput(const Bytes& bytes) = 0;
 

@@ -1,5 +1,6 @@
 #include "board_port.h"
 
+#include "network_serial.h"
 #include "posix_serial.h"
 #include "sim_serial.h"
 #include "variant.h"
@@ -12,6 +13,8 @@ namespace zelto::cli {
 std::unique_ptr<SerialComponent> componentFor(const std::string& port) {
     if (port == "sim")
         return std::make_unique<sim::SimSerial>();
+    if (NetworkSerial::names(port))
+        return std::make_unique<NetworkSerial>(port);
     const bool number = !port.empty() && std::all_of(port.begin(), port.end(),
                                                      [](char c) { return c >= '0' && c <= '9'; });
     if (number) {

@@ -4,45 +4,11 @@
 
 #include "errors.h"
 #include "member_table.h"
+#include "signature.h"
 
 #include <cstdio>
-#include <string>
-
-namespace {
 
 using namespace zelto;
-
-std::string signature(const Member& m) {
-    std::string line;
-    switch (m.kind) {
-    case MemberKind::PropertyGet:
-        line = "Property Get ";
-        break;
-    case MemberKind::PropertyLet:
-        line = "Property Let ";
-        break;
-    case MemberKind::Method:
-        line = m.result == ValueType::None ? "Sub " : "Function ";
-        break;
-    }
-    line += m.name;
-    if (!m.params.empty()) {
-        line += "(";
-        for (size_t n = 0; n < m.params.size(); ++n) {
-            const Param& p = m.params[n];
-            line += std::string(n ? ", " : "") + (p.byRef ? "ByRef " : "") + p.name + " As " +
-                    typeName(p.type);
-        }
-        line += ")";
-    } else if (m.kind == MemberKind::Method) {
-        line += "()";
-    }
-    if (m.result != ValueType::None)
-        line += std::string(" As ") + typeName(m.result);
-    return line;
-}
-
-} // namespace
 
 int main() {
     std::printf(
@@ -53,9 +19,7 @@ int main() {
 
     std::printf("\r\nErrors arrive as automation errors: Err.Number in a script, the status "
                 "0x800A0000 + number\r\nin C++ (with the text in the error info):\r\n\r\n");
-    const std::string generic = errorDescription(-1);
-    for (int32_t n = 1; n <= 0xFFFF; ++n)
-        if (errorDescription(n) != generic)
-            std::printf("  %5d  %s\r\n", static_cast<int>(n), errorDescription(n).c_str());
+    for (const ErrorEntry& e : ErrorList)
+        std::printf("  %5d  %s\r\n", static_cast<int>(e.number), e.text);
     return 0;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (Release, no sanitizers, in build-bench) and runs them. Not part of the
 # test run. Every figure is a ratio against a baseline measured in the same run; see bench/.
-#   tools/bench.sh [roundtrip|com-roundtrip|reply-wait|cts-wait|pacing|wine-waits ...]
+#   tools/bench.sh [roundtrip|com-roundtrip|reply-wait|cts-wait|pacing|wine-waits|network ...]
 #   tools/bench.sh --build-only     builds the benchmarks and runs none
 # com-roundtrip and wine-waits run the automation server under Wine: it builds the 64-bit Windows tree
 # (ZELTO_BENCH_WIN_DIR, build-win64) when missing and registers the DLL in its prefix.
@@ -22,7 +22,7 @@ if [ "$build_only" -eq 1 ]; then
   exit 0
 fi
 preload=$(realpath -m "$dir/sim/modemlines/libzeltomodemlines.so")
-[ $# -gt 0 ] || set -- roundtrip com-roundtrip reply-wait cts-wait pacing
+[ $# -gt 0 ] || set -- roundtrip com-roundtrip reply-wait cts-wait pacing network
 status=0
 for what in "$@"; do
   if [ "$what" = com-roundtrip ] || [ "$what" = wine-waits ]; then

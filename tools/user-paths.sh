@@ -121,7 +121,9 @@ package() {
     bash tests/posix/install_example.sh "$(command -v cmake)" "$root/build-packages/native" "$root" \
         "$root/build-packages/native/sim/zelto-sim" "$work" Ninja "$(command -v c++)" \
         "deb:$root/build-packages" || return 1
-    "$work/prefix/bin/zelto" ping sim
+    "$work/prefix/bin/zelto" ping sim || return 1
+    dpkg-deb -c build-packages/ostrelzelto_*_amd64.deb | grep -q '/usr/share/doc/ostrelzelto/docs/members.md$' ||
+        { echo "the Debian package has no docs/members.md"; return 1; }
 }
 
 # In a subshell, so that its trap stops the simulator.
@@ -181,7 +183,7 @@ windows_zip() (
     unzip -l "$zip"
     for file in x64/OstrelZeltoDLL.dll x64/Warmscope.exe x86/OstrelZeltoDLL.dll x86/Warmscope.exe \
         register.cmd unregister.cmd README.txt MEMBERS.txt samples/read_a2d.vbs samples/read_a2d.js \
-        samples/read_a2d.cpp; do
+        samples/read_a2d.cpp docs/members.md docs/errors.md docs/windows.md; do
         test -s "$top/$file" || { echo "the zip has no $file"; return 1; }
     done
     grep -q '0x60030013  Function a2d(pin As Long) As Long' "$top/MEMBERS.txt" || return 1

@@ -5,6 +5,7 @@
 
 #include "errors.h"
 #include "member_table.h"
+#include "network_serial.h"
 #include "port_list.h"
 #include "posix_serial.h"
 #include "sim_serial.h"
@@ -125,7 +126,7 @@ oz_board* oz_board_create_device(const char* path) {
         // An empty path would name the port by number (/dev/ttyS0): it names no device.
         if (!*path)
             raise(err::NoSuchPort);
-        return std::make_unique<PosixSerial>(path);
+        return serialComponentFor(path);
     });
 }
 

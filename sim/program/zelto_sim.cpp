@@ -67,6 +67,8 @@ class Simulator {
     Pacing m_pacing;
     bool m_writeBlocked = false;
     std::size_t m_answersDropped = 0;
+    // While its clear-to-send is low the board takes nothing, as a sender's UART would hold it.
+    bool m_ctsLow = false;
     Clock::time_point m_start = Clock::now();
     uint8_t m_previousCommand = NoCommand;
     bool m_running = true;
@@ -252,6 +254,8 @@ void Simulator::apply(const Control& c) {
         m_running = false;
         break;
     case K::Cts:
+        m_ctsLow = !c.on;
+        break;
     case K::None:
         break;
     }
@@ -327,7 +331,8 @@ int Simulator::run() {
     while (started && m_running) {
         pollfd fds[4] = {
             {g_signalPipe[0], POLLIN, 0},
-            {m_pty.master(), static_cast<short>(POLLIN | (m_writeBlocked ? POLLOUT : 0)), 0},
+            {m_pty.master(),
+             static_cast<short>((m_ctsLow ? 0 : POLLIN) | (m_writeBlocked ? POLLOUT : 0)), 0},
             {stdinOpen ? STDIN_FILENO : -1, POLLIN, 0},
             {m_pty.clientWatch(), POLLIN, 0}};
         if (waitFor(fds, m_pacing.nextWake(m_writeBlocked)) < 0) {
@@ -341,7 +346,7 @@ int Simulator::run() {
             break;
         // Clients are looked at before their bytes are read, so that a new client's first
         // command is read after the answers left for nobody were dropped.
-        if (!followClients() || ((fds[1].revents & POLLIN) && !readDevice(false))) {
+        if (!followClients() || (!m_ctsLow && (fds[1].revents & POLLIN) && !readDevice(false))) {
             status = 1;
             break;
         }

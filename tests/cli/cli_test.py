@@ -46,6 +46,12 @@ class Program:
             self.stop()
 
 
+def signal_blocked(pid, sig):
+    with open(f"/proc/{pid}/status") as status:
+        mask = next(int(line.split()[1], 16) for line in status if line.startswith("SigBlk:"))
+    return bool(mask & (1 << (sig - 1)))
+
+
 def raw_terminal(path):
     fd = os.open(path, os.O_RDWR | os.O_NOCTTY)
     tty.setraw(fd)
@@ -182,7 +188,10 @@ class Board(unittest.TestCase):
         with Program(SIM, "--silent") as silent:
             watch = subprocess.Popen([ZELTO, "watch", silent.device], stdout=subprocess.PIPE,
                                      stderr=subprocess.PIPE, text=True)
-            time.sleep(0.3)  # the opening waits for ten answers that do not come
+            # Once it takes signals itself, the opening waits for ten answers that do not come.
+            while not signal_blocked(watch.pid, signal.SIGINT):
+                time.sleep(0.01)
+            time.sleep(0.2)
             start = time.monotonic()
             watch.send_signal(signal.SIGINT)
             out, err = watch.communicate(timeout=10)

@@ -4,8 +4,10 @@
 
 #include "boards.h"
 #include "errors.h"
+#include "network_serial.h"
 #include "posix_serial.h"
 #include "pty_pair.h"
+#include "ser2net.h"
 #include "sim_process.h"
 #include "sim_rig.h"
 #include "zeltodll.h"
@@ -79,7 +81,7 @@ class PosixRig : public Rig {
         return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
     }
 
-  private:
+  protected:
     test::CtsFile m_cts;
     test::EmulatedModemLines m_lines;
     std::string m_link = m_cts.path() + "-tty";
@@ -88,11 +90,45 @@ class PosixRig : public Rig {
     std::unique_ptr<sim::SimProcess> m_sim;
 };
 
+// The board object on a port served over the network by ser2net, in front of the simulator's
+// pseudo-terminal. Its own process has no modem-line emulation; ser2net has, and reports the
+// simulator's clear-to-send.
+class NetworkRig : public PosixRig {
+  public:
+    NetworkRig() : m_server(m_link, m_cts.path(), m_cts.path()) {}
+    std::vector<std::string> ways() const override { return {"rfc2217"}; }
+    std::unique_ptr<Board> board(const std::string&) override {
+        return std::make_unique<NativeBoard>(std::make_unique<NetworkSerial>(m_server.url()),
+                                             &m_pump);
+    }
+    bool preloaded() const override { return false; }
+    test::Ser2net& server() { return m_server; }
+    const std::string& link() const { return m_link; }
+
+  private:
+    test::Ser2net m_server;
+};
+
 } // namespace
 
+#ifdef ZELTO_RIG_NETWORK
+Rig& rig() {
+    static NetworkRig r;
+    return r;
+}
+
+test::Ser2net& networkServer() {
+    return static_cast<NetworkRig&>(rig()).server();
+}
+
+std::string servedDevice() {
+    return static_cast<NetworkRig&>(rig()).link();
+}
+#else
 Rig& rig() {
     static PosixRig r;
     return r;
 }
+#endif
 
 } // namespace zelto::e2e

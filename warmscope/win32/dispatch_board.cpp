@@ -53,7 +53,7 @@ int32_t errorNumber(HRESULT hr) {
     case DISP_E_BADPARAMCOUNT:
         return zelto::err::WrongArgumentCount;
     case DISP_E_PARAMNOTOPTIONAL:
-        return 449;
+        return zelto::err::ArgumentNotOptional;
     case DISP_E_TYPEMISMATCH:
         return zelto::err::TypeMismatch;
     case DISP_E_OVERFLOW:
