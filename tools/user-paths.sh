@@ -122,7 +122,9 @@ package() {
         "$root/build-packages/native/sim/zelto-sim" "$work" Ninja "$(command -v c++)" \
         "deb:$root/build-packages" || return 1
     "$work/prefix/bin/zelto" ping sim || return 1
-    dpkg-deb -c build-packages/ostrelzelto_*_amd64.deb | grep -q '/usr/share/doc/ostrelzelto/docs/members.md$' ||
+    # grep reads the whole listing: one that stops early kills dpkg-deb, and pipefail tells that.
+    dpkg-deb -c build-packages/ostrelzelto_*_amd64.deb |
+        grep '/usr/share/doc/ostrelzelto/docs/members.md$' >/dev/null ||
         { echo "the Debian package has no docs/members.md"; return 1; }
 }
 
