@@ -44,8 +44,9 @@ int main(int argc, char** argv) {
         else if (what == "network")
             networkRoundTrip();
         else {
-            std::fprintf(stderr, "usage: zelto-bench "
-                                 "roundtrip|com-roundtrip|reply-wait|cts-wait|pacing|wine-waits|network\n");
+            std::fprintf(stderr,
+                         "usage: zelto-bench "
+                         "roundtrip|com-roundtrip|reply-wait|cts-wait|pacing|wine-waits|network\n");
             return 2;
         }
     } catch (const std::exception& e) {

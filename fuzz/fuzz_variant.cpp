@@ -21,6 +21,7 @@
 using zelto::AutomationError;
 using zelto::Bytes;
 using zelto::Variant;
+namespace err = zelto::err;
 using T = Variant::Type;
 
 namespace {
@@ -47,7 +48,8 @@ template <typename F> auto attempt(const Variant& v, F f) -> Outcome<decltype(f(
         out.value = f();
     } catch (const AutomationError& e) {
         out.error = e.number();
-        require(e.number() == 6 || e.number() == 13 || e.number() == 94,
+        require(e.number() == err::Overflow || e.number() == err::TypeMismatch ||
+                    e.number() == err::InvalidUseOfNull,
                 "a conversion raised an unexpected error", v);
     }
     return out;
@@ -82,8 +84,9 @@ void checkConversions(const Variant& v) {
                 "Empty counts as 0 and False", v);
         return;
     case T::Null:
-        require(asLong.error == 94 && asInteger.error == 94 && asBoolean.error == 94 &&
-                    asDouble.error == 94,
+        require(asLong.error == err::InvalidUseOfNull && asInteger.error == err::InvalidUseOfNull &&
+                    asBoolean.error == err::InvalidUseOfNull &&
+                    asDouble.error == err::InvalidUseOfNull,
                 "Null raises 94 everywhere", v);
         return;
     case T::Boolean:
@@ -93,7 +96,7 @@ void checkConversions(const Variant& v) {
         require(asLong.value == n && asDouble.value == n, "whole numbers convert exactly", v);
         require(asBoolean.value == (n != 0), "non-zero is True", v);
         const bool fits = n >= -32768 && n <= 32767;
-        require(fits ? asInteger.value == n : asInteger.error == 6, "Integer range", v);
+        require(fits ? asInteger.value == n : asInteger.error == err::Overflow, "Integer range", v);
         return;
     }
     case T::Double:
@@ -109,7 +112,8 @@ void checkConversions(const Variant& v) {
         const size_t first = s.find_first_not_of(" \t\n\v\f\r");
         radix = first != std::string::npos && s[first] == '&';
         if (!radix && !onlyNumberCharacters(s))
-            require(asDouble.error == 13, "a text with other characters is no number", v);
+            require(asDouble.error == err::TypeMismatch,
+                    "a text with other characters is no number", v);
         std::string word;
         if (first != std::string::npos)
             word = s.substr(first, s.find_last_not_of(" \t\n\v\f\r") - first + 1);
@@ -132,14 +136,15 @@ void checkConversions(const Variant& v) {
     if (std::isfinite(d))
         require(asBoolean.value == (d != 0.0), "a number is True when non-zero", v);
     else
-        require(asBoolean.error == 6, "NaN and the infinities are no truth value", v);
+        require(asBoolean.error == err::Overflow, "NaN and the infinities are no truth value", v);
 
     const auto expectLong = rounded(d, kLongMin, kLongMax);
-    require(expectLong ? asLong.value == *expectLong : asLong.error == 6,
+    require(expectLong ? asLong.value == *expectLong : asLong.error == err::Overflow,
             "Long rounds half to even within its range, else 6", v);
     const auto expectInteger = rounded(d, -32768, 32767);
     if (!radix)
-        require(expectInteger ? asInteger.value == *expectInteger : asInteger.error == 6,
+        require(expectInteger ? asInteger.value == *expectInteger
+                              : asInteger.error == err::Overflow,
                 "Integer rounds half to even within its range, else 6", v);
     if (expectLong && std::fabs(d - std::trunc(d)) == 0.5)
         require(*expectLong % 2 == 0, "halves go to the even neighbour", v);
@@ -164,8 +169,8 @@ void checkBuilders(const Variant& v) {
         const Bytes b = zelto::databyte(v);
         require(b.size() == 1 && zelto::byteAt(b, 0) == first, "databyte is value \\ 2 + 128", v);
     } catch (const AutomationError& e) {
-        require(e.number() == 5 && (first < 0 || first > 255), "databyte fails only out of range",
-                v);
+        require(e.number() == err::InvalidArgument && (first < 0 || first > 255),
+                "databyte fails only out of range", v);
     }
     const int64_t high = int64_t{n} / 512 + 128;
     const int64_t low = ((int64_t{n} / 2) & 127) + 128;
@@ -174,7 +179,8 @@ void checkBuilders(const Variant& v) {
         require(w.size() == 2 && zelto::byteAt(w, 0) == high && zelto::byteAt(w, 1) == low,
                 "dataword is value \\ 512 + 128, then bits 1 to 7", v);
     } catch (const AutomationError& e) {
-        require(e.number() == 5 && (high < 0 || high > 255), "dataword fails only out of range", v);
+        require(e.number() == err::InvalidArgument && (high < 0 || high > 255),
+                "dataword fails only out of range", v);
     }
     require((zelto::cmdbyte(n, n >> 3, n >> 6) & 0x80) == 0, "a command byte has bit 7 clear", v);
 }

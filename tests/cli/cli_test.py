@@ -1,7 +1,9 @@
 """zelto end to end. Usage: cli_test.py ZELTO ZELTO_SIM [unittest arguments]"""
 import os
 import pathlib
+import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -267,6 +269,37 @@ class Spy(unittest.TestCase):
                     os.close(client)
                     self.assertEqual([line.split("  ", 1)[1].rstrip("\n") for line in spy.lines],
                                      ["01          ok -> 33"])
+
+    def test_a_board_on_the_network(self):
+        """The board's side served over RFC 2217 by ser2net."""
+        server = shutil.which("ser2net", path="/usr/sbin:/usr/bin")
+        if not server:
+            self.skipTest("ser2net is not installed: the network port is not tried")
+        with Program(SIM) as sim, tempfile.TemporaryDirectory() as folder:
+            with socket.socket() as s:
+                s.bind(("127.0.0.1", 0))
+                port = s.getsockname()[1]
+            config = os.path.join(folder, "ser2net.yaml")
+            with open(config, "w") as f:
+                f.write(f"%YAML 1.1\n---\nconnection: &board\n"
+                        f"    accepter: telnet(rfc2217),tcp,127.0.0.1,{port}\n"
+                        f"    connector: serialdev,{sim.device},57600n81,local\n")
+            ser2net = subprocess.Popen([server, "-n", "-c", config], stderr=subprocess.DEVNULL)
+            try:
+                url = f"rfc2217://127.0.0.1:{port}"
+                while zelto("ping", url).returncode != 0 and ser2net.poll() is None:
+                    time.sleep(0.05)
+                with Program(ZELTO, "spy", url) as spy:
+                    client = raw_terminal(spy.device)
+                    os.write(client, b"\x01\x30")
+                    self.assertEqual(read_exactly(client, 3), b"\x33\x00\x00")
+                    os.close(client)
+                    self.assertEqual(spy.stop(signal.SIGINT), 0)
+                self.assertEqual([line.split("  ", 1)[1].rstrip("\n") for line in spy.lines],
+                                 ["01          ok -> 33", "30          a2d pin 0 -> 00 00"])
+            finally:
+                ser2net.terminate()
+                ser2net.wait(10)
 
     def test_every_byte_from_the_board(self):
         board, board_end = os.openpty()

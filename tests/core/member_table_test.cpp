@@ -1,6 +1,9 @@
 #include "board_fixture.h"
 
+#include <fstream>
+#include <regex>
 #include <set>
+#include <sstream>
 #include <type_traits>
 
 namespace zelto::test {
@@ -45,6 +48,74 @@ TEST(MemberTableTest, EveryMemberInInterfaceOrder) {
     EXPECT_EQ(table.back().name, std::string("a2dconf"));
     for (const Param& p : table.back().params)
         EXPECT_TRUE(p.byRef) << p.name;
+}
+
+// One member as a line: "0x60030013 method a2d(Long pin) Long". The type library's declarations are
+// read back into the same form.
+std::string declared(const Member& m) {
+    std::ostringstream line;
+    line << "0x" << std::hex << std::uppercase << m.dispid << ' '
+         << (m.kind == MemberKind::PropertyGet   ? "get"
+             : m.kind == MemberKind::PropertyLet ? "let"
+                                                 : "method")
+         << ' ' << m.name << '(';
+    for (size_t n = 0; n < m.params.size(); ++n)
+        line << (n ? ", " : "") << (m.params[n].byRef ? "ByRef " : "") << typeName(m.params[n].type)
+             << ' ' << m.params[n].name;
+    line << ") " << (m.result == ValueType::None ? "None" : typeName(m.result));
+    return line.str();
+}
+
+std::string automationType(const std::string& idl) {
+    if (idl == "short")
+        return "Integer";
+    if (idl == "long")
+        return "Long";
+    if (idl == "VARIANT_BOOL")
+        return "Boolean";
+    if (idl == "VARIANT")
+        return "Variant";
+    return "(" + idl + ")";
+}
+
+std::vector<std::string> typeLibraryDeclarations() {
+    std::ifstream in(ZELTO_IDL_PATH);
+    const std::string idl{std::istreambuf_iterator<char>(in), {}};
+    const std::regex member(
+        R"(\[id\((0x[0-9A-Fa-f]+)\)(?:,\s*(propget|propput))?\]\s*HRESULT\s+(\w+)\(([^)]*)\);)");
+    const std::regex param(R"(\[([^\]]*)\]\s*(\w+)\s*(\*?)\s*(\w+))");
+    std::vector<std::string> lines;
+    for (std::sregex_iterator m(idl.begin(), idl.end(), member), end; m != end; ++m) {
+        std::string params, result = "None";
+        const std::string list = (*m)[4];
+        for (std::sregex_iterator p(list.begin(), list.end(), param); p != end; ++p) {
+            const std::string attributes = (*p)[1], type = automationType((*p)[2]);
+            if (attributes.find("retval") != std::string::npos) {
+                result = type;
+                continue;
+            }
+            params += (params.empty() ? "" : ", ") + std::string((*p)[3].length() ? "ByRef " : "") +
+                      type + ' ' + (*p)[4].str();
+        }
+        std::string number = (*m)[1];
+        for (char& c : number)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        const std::string kind = (*m)[2] == "propget"   ? "get"
+                                 : (*m)[2] == "propput" ? "let"
+                                                        : "method";
+        lines.push_back("0x" + number.substr(2) + ' ' + kind + ' ' + (*m)[3].str() + '(' + params +
+                        ") " + result);
+    }
+    return lines;
+}
+
+// The type library's interface is written by hand; it declares every member exactly as the member
+// list does, in the same order.
+TEST(MemberTableTest, TheTypeLibraryDeclaresEveryMemberAsTheListDoes) {
+    std::vector<std::string> listed;
+    for (const Member& m : memberTable())
+        listed.push_back(declared(m));
+    EXPECT_EQ(typeLibraryDeclarations(), listed);
 }
 
 TEST(MemberTableTest, LookUpByIdentifierAndKind) {

@@ -151,6 +151,17 @@ TEST_F(Network, DataBytesFFCrossBothWays) {
     EXPECT_FALSE(isTrue(board->call(d::errflag, G)));
 }
 
+// A raw bridge carries the bytes alone: no line settings, and clear-to-send reads as asserted.
+TEST_F(Network, ARawBridgeCarriesTheBytes) {
+    test::Ser2net bridge(servedDevice(), "", servedDevice() + "-raw", true, false);
+    ZeltoDLL board(serialComponentFor(bridge.url()));
+    board.portopen(true);
+    EXPECT_TRUE(board.ok());
+    EXPECT_EQ(board.a2d(0), 700);
+    EXPECT_TRUE(board.ready());
+    board.portopen(false);
+}
+
 TEST_F(Network, FailuresOfTheConnection) {
     // Nobody listens on a port of ser2net's once it has ended.
     networkServer().stop(SIGTERM);

@@ -4,13 +4,16 @@
 
 #include "boards.h"
 #include "errors.h"
-#include "network_serial.h"
 #include "posix_serial.h"
 #include "pty_pair.h"
-#include "ser2net.h"
 #include "sim_process.h"
 #include "sim_rig.h"
 #include "zeltodll.h"
+
+#ifdef ZELTO_RIG_NETWORK
+#include "network_serial.h"
+#include "ser2net.h"
+#endif
 
 #include <csignal>
 #include <cstring>
@@ -90,6 +93,7 @@ class PosixRig : public Rig {
     std::unique_ptr<sim::SimProcess> m_sim;
 };
 
+#ifdef ZELTO_RIG_NETWORK
 // The board object on a port served over the network by ser2net, in front of the simulator's
 // pseudo-terminal. Its own process has no modem-line emulation; ser2net has, and reports the
 // simulator's clear-to-send.
@@ -108,6 +112,8 @@ class NetworkRig : public PosixRig {
   private:
     test::Ser2net m_server;
 };
+
+#endif
 
 } // namespace
 

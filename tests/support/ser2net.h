@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -33,22 +34,30 @@ class Ser2net {
     }
 
     // chardelay: ser2net waits a little after each byte from the device for more to send with it.
+    // Without telnet it is a raw TCP bridge.
     Ser2net(const std::string& device, const std::string& ctsFile, const std::string& work,
-            bool chardelay = true)
-        : m_config(work + "-ser2net.yaml"), m_port(freePort()) {
+            bool chardelay = true, bool telnet = true)
+        : m_config(work + "-ser2net.yaml"), m_port(freePort()), m_telnet(telnet) {
         std::ofstream(m_config) << "%YAML 1.1\n---\nconnection: &board\n"
-                                << "    accepter: telnet(rfc2217),tcp,127.0.0.1," << m_port << "\n"
+                                << "    accepter: " << (telnet ? "telnet(rfc2217)," : "")
+                                << "tcp,127.0.0.1," << m_port << "\n"
                                 << "    connector: serialdev," << device << ",57600n81,local\n"
                                 << "    options:\n      kickolduser: false\n"
                                 << "      chardelay: " << (chardelay ? "true" : "false") << "\n";
         m_env = {"LD_PRELOAD=" ZELTO_MODEMLINES_LIBRARY, "ZELTO_CTS_FILE=" + ctsFile};
         start();
     }
-    ~Ser2net() { stop(SIGTERM); }
+    ~Ser2net() {
+        stop(SIGTERM);
+        std::remove(m_config.c_str());
+    }
     Ser2net(const Ser2net&) = delete;
     Ser2net& operator=(const Ser2net&) = delete;
 
-    std::string url() const { return "rfc2217://127.0.0.1:" + std::to_string(m_port); }
+    std::string url() const {
+        return (m_telnet ? "rfc2217" : "socket") + std::string("://127.0.0.1:") +
+               std::to_string(m_port);
+    }
     int port() const { return m_port; }
 
     void start() {
@@ -111,6 +120,7 @@ class Ser2net {
 
     std::string m_config;
     int m_port;
+    bool m_telnet;
     std::vector<std::string> m_env;
     pid_t m_pid = -1;
 };
