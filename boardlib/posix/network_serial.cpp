@@ -147,10 +147,7 @@ void NetworkSerial::openPort() {
             fail(err::NoSuchPort, "the server does not serve a serial port (RFC 2217)");
         if (m_baudSet != static_cast<uint32_t>(line().baud))
             fail(err::PortIoError, "the server set " + std::to_string(m_baudSet) + " baud");
-        const uint8_t flow = handshaking() & 2   ? cp::HARDWARE_FLOW
-                             : handshaking() & 1 ? cp::XON_XOFF
-                                                 : cp::NO_FLOW;
-        if (m_flowSet != flow)
+        if (m_flowSet != flowControl())
             fail(err::PortIoError, "the server did not set the flow control");
     } catch (const AutomationError& e) {
         closePort();
@@ -167,20 +164,22 @@ void NetworkSerial::closePort() {
     m_fd = -1;
 }
 
+uint8_t NetworkSerial::flowControl() const {
+    // "Both" has no value of its own: hardware flow control is the one the board needs.
+    return handshaking() & 2 ? cp::HARDWARE_FLOW : handshaking() & 1 ? cp::XON_XOFF : cp::NO_FLOW;
+}
+
 void NetworkSerial::sendLine() {
     if (!portOpen() || !m_comPort)
         return;
     const LineSettings& l = line();
     const uint8_t parity = l.parity == 'O' ? 2 : l.parity == 'E' ? 3 : 1;
-    const uint8_t flow = handshaking() & 2   ? cp::HARDWARE_FLOW
-                         : handshaking() & 1 ? cp::XON_XOFF
-                                             : cp::NO_FLOW;
     using telnet::comPortCommand;
     send(comPortCommand(cp::SET_BAUDRATE, bigEndian(static_cast<uint32_t>(l.baud))) +
          comPortCommand(cp::SET_DATASIZE, byte(l.dataBits)) +
          comPortCommand(cp::SET_PARITY, byte(parity)) +
          comPortCommand(cp::SET_STOPSIZE, byte(l.stopBits)) +
-         comPortCommand(cp::SET_CONTROL, byte(flow)));
+         comPortCommand(cp::SET_CONTROL, byte(flowControl())));
 }
 
 void NetworkSerial::sendModemLines() {

@@ -50,6 +50,8 @@ class NetworkSerial : public SerialBase {
     [[noreturn]] void fail(int32_t number, const std::string& why) const;
     void connectTo();
     void send(const Bytes& bytes);
+    // The SET-CONTROL value of the handshaking setting.
+    uint8_t flowControl() const;
     void sendLine();
     void sendModemLines();
     // Reads what the server sent, waiting up to maxWait for something; false when nothing came.
