@@ -1,18 +1,17 @@
 #!/usr/bin/env bash
-# Builds the benchmarks (Release, no sanitizers, in build-bench) and runs them. Not part of the
-# test run. Every figure is a ratio against a baseline measured in the same run; see bench/.
+# Builds the benchmarks (in the release tree, build-release; tools/lib/trees.sh) and runs them. Not
+# part of the test run. Every figure is a ratio against a baseline measured in the same run; see bench/.
 #   tools/bench.sh [roundtrip|com-roundtrip|reply-wait|cts-wait|pacing|wine-waits|network ...]
 #   tools/bench.sh --build-only     builds the benchmarks and runs none
-# com-roundtrip and wine-waits run the automation server under Wine: it builds the 64-bit Windows tree
-# (ZELTO_BENCH_WIN_DIR, build-win64) when missing and registers the DLL in its prefix.
+# com-roundtrip and wine-waits run the automation server under Wine, from the 64-bit Windows tree
+# (build-win64), with the DLL registered in its prefix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-dir=${ZELTO_BENCH_DIR:-build-bench}
+. tools/lib/trees.sh
+dir=$(zelto_tree_dir release)
 build_only=0
 [ "${1:-}" = --build-only ] && { build_only=1; shift; }
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELTO_SANITIZE=OFF -DZELTO_TESTS=OFF \
-  -DZELTO_BENCH=ON >/dev/null
-if ! log=$(cmake --build "$dir" -j2 --target zelto-bench 2>&1); then
+if ! log=$(zelto_tree release zelto-bench 2>&1); then
   echo "$log"
   exit 1
 fi
@@ -26,17 +25,15 @@ preload=$(realpath -m "$dir/sim/modemlines/libzeltomodemlines.so")
 status=0
 for what in "$@"; do
   if [ "$what" = com-roundtrip ] || [ "$what" = wine-waits ]; then
-    win=$(realpath -m "${ZELTO_BENCH_WIN_DIR:-build-win64}")
-    [ -f "$win/build.ninja" ] || cmake -S . -B "$win" -G Ninja \
-      -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/mingw64.cmake" >/dev/null
-    if ! log=$(cmake --build "$win" -j2 --target OstrelZeltoDLL zelto-com-roundtrip zelto-wait-bench 2>&1); then
+    win=$(zelto_tree_dir win64)
+    if ! log=$(zelto_tree win64 OstrelZeltoDLL zelto-com-roundtrip zelto-wait-bench 2>&1); then
       echo "$log"
       exit 1
     fi
     tools/wine/server.sh start "$win" 30
     trap 'tools/wine/server.sh stop "$win"' EXIT
     WINEPREFIX="$win/wine-prefix" tools/wine/run.sh 64 regsvr32 /s \
-      "$(. tools/wine/env.sh && zelto_win_path "$win/bin/OstrelZeltoDLL.dll")"
+      "$(zelto_win_path "$win/bin/OstrelZeltoDLL.dll")"
     if [ "$what" = wine-waits ]; then
       LD_PRELOAD="$preload" WINEPREFIX="$win/wine-prefix" ZELTO_COM_LINK="$win/wine-ports/com1" \
         ZELTO_WAIT_CLIENT="$PWD/tools/wine/run.sh 64 $win/bin/zelto-wait-bench.exe" \

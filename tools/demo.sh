@@ -13,9 +13,11 @@ Usage: tools/demo.sh [options]
   --screenshot FILE     take one picture a few seconds after connecting, save it as FILE, exit
   --temperature F       the simulated temperature drifts 3 F either side of F (default 76; the
                         window's limit is 75)
-  --windows-build DIR   the Windows build to use or make (default build-demo-win64)
-  --sim PATH            a zelto-sim built already (default: built in build-demo)
-  --jobs N              parallel build jobs (default 2)
+  --windows-build DIR   a Windows build to use (default: the project's 64-bit Windows tree,
+                        build-win64, made when missing)
+  --sim PATH            a zelto-sim built already (default: the project's release tree's,
+                        build-release, made when missing)
+  --jobs N              parallel build jobs (default: the number of cores)
   --no-install          do not install missing packages; fail instead
   -h, --help            this text
 
@@ -26,9 +28,9 @@ EOF
 
 shot=
 temperature=76
-win_build="$root/build-demo-win64"
+win_build=
 sim=
-jobs=2
+jobs=$(nproc)
 install=1
 while [ $# -gt 0 ]; do
     case $1 in
@@ -49,7 +51,7 @@ say() { echo "demo: $*"; }
 # Packages: what a fresh Debian 12 lacks.
 missing=0
 for tool in cmake ninja g++ x86_64-w64-mingw32-g++-posix /usr/lib/wine/wine64 /usr/lib/wine/widl \
-    Xvfb import convert; do
+    dh Xvfb import convert; do
     command -v "$tool" >/dev/null 2>&1 || { missing=1; say "missing: $tool"; }
 done
 [ -d /usr/share/wine/fonts ] || { missing=1; say "missing: Wine's fonts"; }
@@ -63,33 +65,27 @@ if [ "$missing" -eq 1 ]; then
     "$root/tools/install-deps.sh" || exit 1
 fi
 
-# Builds: the simulator natively, the board object and the window for Windows.
-mkdir -p "$win_build"
-log="$win_build/demo-build.log"
-: >"$log"
+# Builds: the simulator natively, the board object and the window for Windows, in the project's
+# trees unless others are given.
+. "$root/tools/lib/trees.sh"
+export JOBS=$jobs
+log=$(mktemp)
 if [ -z "$sim" ]; then
-    native="$root/build-demo"
-    say "building zelto-sim in $native"
-    { [ -f "$native/CMakeCache.txt" ] ||
-        cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELTO_TESTS=OFF; } \
-        >"$log" 2>&1 &&
-        cmake --build "$native" -j"$jobs" --target zelto-sim >>"$log" 2>&1 ||
-        { say "the build failed; see $log"; exit 1; }
-    sim="$native/sim/zelto-sim"
+    say "building zelto-sim in $(zelto_tree_dir release)"
+    zelto_tree release zelto-sim >"$log" 2>&1 || { cat "$log"; say "the build failed"; exit 1; }
+    sim="$(zelto_tree_dir release)/sim/zelto-sim"
 fi
-say "building OstrelZeltoDLL.dll and Warmscope.exe in $win_build"
-{ [ -f "$win_build/CMakeCache.txt" ] ||
-    cmake -S "$root" -B "$win_build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELTO_TESTS=OFF \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw64.cmake"; } >>"$log" 2>&1 &&
-    cmake --build "$win_build" -j"$jobs" --target OstrelZeltoDLL Warmscope ws-drive \
-        >>"$log" 2>&1 ||
-    { say "the build failed; see $log"; exit 1; }
+if [ -z "$win_build" ]; then
+    win_build=$(zelto_tree_dir win64)
+    say "building OstrelZeltoDLL.dll and Warmscope.exe in $win_build"
+    zelto_tree win64 OstrelZeltoDLL Warmscope ws-drive >"$log" 2>&1 ||
+        { cat "$log"; say "the build failed"; exit 1; }
+fi
 rm -f "$log"
 bin="$win_build/bin"
 
 out="$win_build/demo"
 mkdir -p "$out"
-. "$root/tools/wine/env.sh"
 . "$root/warmscope/wine/session.sh"
 trap 'exit 130' INT TERM
 trap 'say "stopping"; ws_cleanup' EXIT
@@ -111,18 +107,18 @@ if [ "$(d wait-window 30000)" != "TempForm|Ostrel Zelto Temp Demo" ]; then
     exit 1
 fi
 d pick 1
-status=$(d wait-text 106 Connected 10000)
+status=$(d wait-text "$IDC_CSTATUS" Connected 10000)
 say "picked COM1: $status"
 
 if [ -n "$shot" ]; then
-    reading=$(d wait-change 101 "Temp=" 5000)
+    reading=$(d wait-change "$IDC_TEMP" "Temp=" 5000)
     # Two ticks after the first reading: the LED has blinked and the colours are settled.
     ws_wire_mark
     two_ticks() { ws_wire_has "led on" && ws_wire_has "led off"; }
     wait_until 5 two_ticks
     mkdir -p "$(dirname "$shot")"
     ws_shot "$shot" || exit 1
-    say "$reading, $(d text 106); screenshot $shot"
+    say "$reading, $(d text "$IDC_CSTATUS"); screenshot $shot"
     [ "$status" = Connected ] && [[ $reading == Temp=*" F" ]]
     exit
 fi
@@ -141,7 +137,7 @@ while [ "$interrupted" -eq 0 ] && kill -0 "$WS_PROGRAM_PID" 2>/dev/null; do
     sleep 5 &
     wait $! # returns at once on Ctrl-C
     [ "$interrupted" -eq 0 ] && kill -0 "$WS_PROGRAM_PID" 2>/dev/null || break
-    line="$(date +%T)  $(d text 101)  $(d text 106)"
+    line="$(date +%T)  $(d text "$IDC_TEMP")  $(d text "$IDC_CSTATUS")"
     if [ "$own_display" -eq 1 ]; then
         n=$((n + 1))
         file=$(printf '%s/screenshots/warmscope-%04d.png' "$out" "$n")

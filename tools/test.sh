@@ -1,70 +1,84 @@
 #!/usr/bin/env bash
-# Builds and runs every test suite: the native build (with AddressSanitizer and
-# UndefinedBehaviorSanitizer), the thread tests under ThreadSanitizer, the fuzz targets, the Windows
-# builds under Wine, and what README.md tells a user to run (tools/user-paths.sh). Warnings are errors in all of these builds.
-# Ends with one summary line.
+# Builds each tree once (tools/lib/trees.sh) and runs every test suite against it: the native tests
+# (address and undefined-behaviour sanitizers), the thread tests under ThreadSanitizer, the fuzz
+# targets, the packages, the Windows tests under Wine, and what README.md tells a user to run
+# (tools/user-paths.sh), on the same trees. Warnings are errors in all of them. Ends with one
+# summary line per suite, with its time, and a verdict.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$(readlink -f "$0")")/.."
+. tools/lib/trees.sh
 jobs=$(nproc)
 summary=()
 status=0
-wrap=()
+started=$SECONDS
 
-run_suite() { # name, build dir, ctest extra args...; wrap: a command to run ctest through
-    local name=$1 dir=$2
+# Runs a suite's command and keeps the line its log ends with (matching the pattern) and its time.
+suite() { # name, pattern, command...
+    local name=$1 pattern=$2 start=$SECONDS log line
     shift 2
-    local log
     log=$(mktemp)
-    "${wrap[@]}" ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@" 2>&1 | tee "$log"
+    echo "=== $name"
+    "$@" 2>&1 | tee "$log"
     local rc=${PIPESTATUS[0]}
-    summary+=("$name: $(grep -E 'tests passed|tests failed' "$log" | tail -1)")
+    line=$(grep -E "$pattern" "$log" | tail -1)
+    [ -n "$line" ] || line="$name: ended without a result"
+    [ "$rc" -eq 0 ] || { status=1; [[ $line == *FAIL* || $line == *failed* ]] || line="$line (FAILED)"; }
+    summary+=("$line [$((SECONDS - start)) s]")
     rm -f "$log"
-    [ "$rc" -eq 0 ] || status=1
+}
+
+native() {
+    zelto_tree dev || { echo "native: the build FAILED, no test ran"; return 1; }
+    ctest --test-dir build --output-on-failure -j"$jobs" | sed 's/^\([0-9]*% tests passed\)/native: \1/'
+}
+
+# Without address-space randomisation, as some kernels' randomisation leaves the sanitizer no room.
+threads() {
+    zelto_tree tsan board_e2e_tests ostrelzelto_shared zelto-sim zeltomodemlines wire_rows ||
+        { echo "threads-tsan: the build FAILED, no test ran"; return 1; }
+    TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" setarch "$(uname -m)" -R \
+        ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R Threads --no-tests=error |
+        sed 's/^\([0-9]*% tests passed\)/threads-tsan: \1/'
+}
+
+# The Windows trees and the native release tree they run with; the packages are made from them.
+packages() {
+    zelto_tree win64 && zelto_tree win32 || { echo "packages: a Windows build FAILED"; return 1; }
+    tools/package.sh && echo "packages: made"
+}
+
+# Each Windows tree's tests under a wineserver of its own; a tree whose programs cannot run here
+# is checked instead.
+windows() { # bits
+    local dir
+    dir=$(zelto_tree_dir "win$1")
+    if [ "$1" = 32 ] && ! zelto_runs_32bit; then
+        zelto_check_pe 32 "$dir/bin/OstrelZeltoDLL.dll" "$dir/bin/Warmscope.exe" &&
+            echo "build-win32: $ZELTO_32BIT_NOT_RUN"
+        return
+    fi
+    zelto_wine_env "$dir"
+    zelto_server_start
+    # A Wine program that could not start under load ends in a few milliseconds with no output;
+    # such a test gets one more run, and a test that fails twice fails the suite.
+    ctest --test-dir "$dir" --output-on-failure -j"$jobs" --repeat until-pass:2 |
+        sed "s/^\([0-9]*% tests passed\)/build-win$1: \1/"
+    local rc=${PIPESTATUS[0]}
+    zelto_server_stop
+    return "$rc"
 }
 
 export ZELTO_WERROR=ON
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZELTO_SANITIZE=ON -DZELTO_WERROR=ON
-if cmake --build build -j"$jobs"; then
-    run_suite native build
-else
-    summary+=("native: the build FAILED, no test ran")
-    status=1
-fi
-
-# The thread tests again under ThreadSanitizer, in a tree that builds only what they run. Without
-# address-space randomisation, as some kernels' randomisation leaves the sanitizer no room.
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZELTO_TSAN=ON -DZELTO_WERROR=ON
-if cmake --build build-tsan -j"$jobs" --target board_e2e_tests ostrelzelto_shared zelto-sim \
-    zeltomodemlines wire_rows; then
-    wrap=(env TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp"
-        setarch "$(uname -m)" -R)
-    run_suite threads-tsan build-tsan -R Threads --no-tests=error
-    wrap=()
-else
-    summary+=("threads-tsan: the build FAILED, no test ran")
-    status=1
-fi
-
-# The fuzz targets, each for a bounded time (ZELTO_FUZZ_SECONDS, 60 by default).
-fuzzlog=$(mktemp)
-tools/fuzz.sh "${ZELTO_FUZZ_SECONDS:-60}" 2>&1 | tee "$fuzzlog"
-[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
-summary+=("$(grep '^fuzz: ' "$fuzzlog" | tail -1 | grep . || echo 'fuzz: ended without a result')")
-rm -f "$fuzzlog"
-
-if [ -x tools/wine/test-windows.sh ]; then
-    tools/wine/test-windows.sh || status=1
-    for dir in build-win64 build-win32; do
-        [ -f "$dir/summary.txt" ] && summary+=("$dir: $(tail -1 "$dir/summary.txt")")
-    done
-fi
-
-pathlog=$(mktemp)
-tools/user-paths.sh 2>&1 | tee "$pathlog"
-[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
-summary+=("$(grep '^user paths: ' "$pathlog" | tail -1 | grep . || echo 'user paths: ended without a result')")
-rm -f "$pathlog"
+suite native '^native: ' native
+suite threads-tsan '^threads-tsan: ' threads
+# Each target for a bounded time; tools/fuzz.sh runs them longer.
+suite fuzz '^fuzz: ' tools/fuzz.sh "${ZELTO_FUZZ_SECONDS:-20}"
+suite packages '^packages: ' packages
+suite build-win64 '^build-win64: ' windows 64
+suite build-win32 '^build-win32: ' windows 32
+suite 'user paths' '^user paths: ' tools/user-paths.sh
 
 printf '%s\n' "${summary[@]}"
+echo "the whole run: $((SECONDS - started)) s"
 if [ "$status" -eq 0 ]; then echo "ALL TEST SUITES PASSED"; else echo "SOME TESTS FAILED"; fi
 exit "$status"

@@ -1,37 +1,41 @@
 #!/usr/bin/env bash
-# Runs what README.md tells a user to run, from this tree, and fails when one of them fails:
-#   release     the native Release build without tests, installed into a fresh prefix, and the
-#               README's example built against that package and run against the simulator;
-#   windows     the Release builds of OstrelZeltoDLL.dll (64-bit and 32-bit) and Warmscope.exe,
+# Runs what README.md tells a user to run, on the project's build trees (tools/lib/trees.sh; a tree
+# that is missing is made first), and fails when one of them fails:
+#   release     the native release tree installed into a fresh prefix, and the README's example
+#               built against that installation and run against the simulator;
+#   windows     OstrelZeltoDLL.dll (64-bit and 32-bit) and Warmscope.exe of the Windows trees,
 #               each checked for its width, exports and resources;
 #   bench       the benchmarks build (they are not run);
 #   screenshot  tools/demo.sh --screenshot FILE, with the window connected;
 #   demo        tools/demo.sh without a display: it must report a connected reading and stop
 #               cleanly on Ctrl-C;
-#   package     tools/package.sh; lintian on its Debian packages, which must report no error or
-#               warning; the packages unpacked into a fresh folder, the examples (C++ and C) built
-#               against them and run, and the unpacked zelto pinging a simulated board;
-#   python      the wheel that the package path made, in a fresh virtual environment and without
-#               the Debian library: the library it carries (and what it needs), help, the typing
-#               stub with mypy, and README.md's Python session, as written, against the packaged
-#               zelto-sim started by the README's line;
-#   windows-zip the Windows zip (made by the package path) unpacked into a fresh Wine prefix,
-#               register.cmd, the sample clients of both widths against a simulated board on COM1,
-#               and unregister.cmd leaving no key of the server. Where this machine runs no 32-bit
-#               programs, register.cmd must say that the 32-bit regsvr32 cannot start, and the
-#               32-bit files are checked instead of run;
-#   windows-setup the setup program (made by the package path) in a fresh Wine prefix, as
-#               tests/win/setup_test.sh describes: installed /S over an earlier installation, the
-#               samples creating the object by its ProgID against a simulated board on COM1,
-#               uninstalled /S, and nothing of the product left.
-# Builds go to build-release*/ and build-user-paths/. Ends with "user paths: N passed, N failed".
+#   package     tools/package.sh; lintian on its Debian
+#               packages, which must report no error or warning; the packages unpacked into a
+#               fresh folder, the examples (C++ and C) built against them and run, and the unpacked
+#               zelto pinging a simulated board;
+#   python      the wheel, in a fresh virtual environment and without the Debian library: the
+#               library it carries (and what it needs), help, the typing stub with mypy, and
+#               README.md's Python session, as written, against the packaged zelto-sim started by
+#               the README's line;
+#   windows-zip the Windows zip unpacked into a fresh Wine prefix, register.cmd, the sample clients
+#               of both widths against a simulated board on COM1, and unregister.cmd leaving no key
+#               of the server. Where this machine runs no 32-bit programs, register.cmd must say
+#               that the 32-bit regsvr32 cannot start, and the 32-bit files are checked instead of
+#               run;
+#   windows-setup the setup program in a fresh Wine prefix, as tests/win/setup_test.sh describes:
+#               installed /S over an earlier installation, the samples creating the object by its
+#               ProgID against a simulated board on COM1, uninstalled /S, and nothing of the
+#               product left.
+# Work goes to build-user-paths/. Ends with "user paths: N passed, N failed".
 #   tools/user-paths.sh [path ...]
 set -uo pipefail
 root=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
 cd "$root"
-. tools/lib/wait.sh
-jobs=${JOBS:-$(nproc)}
+. tools/lib/trees.sh
+. tools/lib/sim.sh
 out="$root/build-user-paths"
+release_tree=$(zelto_tree_dir release)
+sim=$release_tree/sim/zelto-sim
 mkdir -p "$out"
 passed=0
 failed=0
@@ -55,24 +59,19 @@ run_path() { # name, function
 }
 
 release() {
-    local dir="$root/build-release"
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELTO_TESTS=OFF -DZELTO_WERROR=ON \
-        -DZELTO_BENCH=ON && cmake --build "$dir" -j"$jobs" &&
-        bash tests/posix/install_example.sh cmake "$dir" "$root" "$dir/sim/zelto-sim" \
-            "$out/installed" Ninja "$(command -v c++)"
+    zelto_tree release &&
+        bash tests/posix/install_example.sh cmake "$release_tree" "$root" "$sim" "$out/installed" \
+            Ninja "$(command -v c++)"
 }
 
-windows() (
-    . tools/wine/env.sh
+windows() {
     local bits dir
     for bits in 64 32; do
-        dir="$root/build-release-win$bits"
-        cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELTO_TESTS=OFF \
-            -DZELTO_WERROR=ON -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw$bits.cmake" &&
-            cmake --build "$dir" -j"$jobs" || return 1
-        zelto_check_pe "$bits" "$dir/bin/OstrelZeltoDLL.dll" "$dir/bin/Warmscope.exe" || return 1
+        dir=$(zelto_tree_dir "win$bits")
+        zelto_tree "win$bits" OstrelZeltoDLL Warmscope &&
+            zelto_check_pe "$bits" "$dir/bin/OstrelZeltoDLL.dll" "$dir/bin/Warmscope.exe" || return 1
     done
-)
+}
 
 bench() {
     tools/bench.sh --build-only
@@ -106,8 +105,8 @@ demo() {
         return 1
     fi
     grep -Eq "$reading" "$log" &&
-        test -s build-demo-win64/demo/screenshots/latest.png &&
-        ! pgrep -f 'build-demo/sim/zelto-sim' >/dev/null
+        test -s "$(zelto_tree_dir win64)/demo/screenshots/latest.png" &&
+        ! pgrep -f "^$sim" >/dev/null
 }
 
 package() {
@@ -118,9 +117,8 @@ package() {
     ls -l "${debs[@]}" || return 1
     # Every error and warning fails; an override must carry a comment that explains it.
     lintian --fail-on error,warning --display-info "${debs[@]}" || return 1
-    bash tests/posix/install_example.sh "$(command -v cmake)" "$root/build-packages/native" "$root" \
-        "$root/build-packages/native/sim/zelto-sim" "$work" Ninja "$(command -v c++)" \
-        "deb:$root/build-packages" || return 1
+    bash tests/posix/install_example.sh "$(command -v cmake)" "$release_tree" "$root" "$sim" "$work" \
+        Ninja "$(command -v c++)" "deb:$root/build-packages" || return 1
     "$work/prefix/bin/zelto" ping sim || return 1
     # grep reads the whole listing: one that stops early kills dpkg-deb, and pipefail tells that.
     dpkg-deb -c build-packages/ostrelzelto_*_amd64.deb |
@@ -130,7 +128,7 @@ package() {
 
 # In a subshell, so that its trap stops the simulator.
 python() (
-    local work="$out/python" tools wheel lib sim sim_pid= version limit
+    local work="$out/python" tools wheel lib readme version limit
     tools=$(ls build-packages/ostrelzelto_*_amd64.deb) || return 1
     wheel=$(ls build-packages/ostrelzelto-*-py3-none-linux_x86_64.whl) || return 1
     rm -rf "$work"
@@ -152,17 +150,18 @@ python() (
     "$work/venv/bin/pip" install --quiet --no-index "$wheel" || return 1
     # The README's lines, its link put in this folder.
     sed "s#/tmp/zelto-board#$work/board#g" README.md >"$work/README.md"
-    read -ra sim < <(sed -n 's/^\(zelto-sim --link .*\) &$/\1/p' "$work/README.md")
+    read -ra readme < <(sed -n 's/^\(zelto-sim --link .*\) &$/\1/p' "$work/README.md")
     sed -n '/^```pycon$/,/^```$/{/^```/d;p}' "$work/README.md" >"$work/session.txt"
     sed -n 's/^>>> //p' "$work/session.txt" >"$work/session.py"
     cat "$work/session.txt"
-    [ "${#sim[@]}" -gt 0 ] && [ "$(grep -c '^>>> ' "$work/session.txt")" -eq 5 ] || return 1
+    [ "${#readme[@]}" -gt 0 ] && [ "$(grep -c '^>>> ' "$work/session.txt")" -eq 5 ] || return 1
     # The package, its library, its help and its types, with nothing of this tree on the path.
     env -u PYTHONPATH -u LD_LIBRARY_PATH -u OSTRELZELTO_LIBRARY "$work/venv/bin/python3" \
         tests/python/wheel_test.py "$work/session.py" "$work" || return 1
-    "$work/root/usr/bin/${sim[0]}" "${sim[@]:1}" >"$work/sim.log" 2>&1 </dev/null &
-    sim_pid=$!
-    trap 'kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null' EXIT
+    # The README's line, as written but for the program's folder.
+    trap zelto_sim_stop EXIT
+    "$work/root/usr/bin/${readme[0]}" "${readme[@]:1}" >"$work/sim.log" 2>&1 </dev/null &
+    ZELTO_SIM_PID=$!
     wait_until 10 test -L "$work/board" || return 1
     # doctest runs each line as the interpreter does and compares what it prints.
     env -u PYTHONPATH -u LD_LIBRARY_PATH -u OSTRELZELTO_LIBRARY \
@@ -172,11 +171,7 @@ python() (
 
 # The scripts run in a subshell so that its trap stops the simulator and the prefix's wineserver.
 windows_zip() (
-    . tools/wine/env.sh
-    local work="$out/windows-zip" zip top sim=$root/build-packages/native/sim/zelto-sim
-    local clsid='{6570A0BF-9B8E-46CF-8EFE-E08580A34D9C}' iid='{081D19C9-FC85-4717-93FE-DFDC9FDD014A}'
-    local libid='{18E6F27D-DC63-4F6A-A9DB-23F965478573}' progid=OstrelZeltoDLL.ZeltoDLL
-    local sim_pid= bits wine host sample said key file widths=(64) registered
+    local work="$out/windows-zip" zip top bits wine host sample said file widths=(64) registered
     zip=$(ls build-packages/OstrelZelto-*-windows.zip) || return 1
     rm -rf "$work"
     mkdir -p "$work"
@@ -191,16 +186,8 @@ windows_zip() (
     grep -q '0x60030013  Function a2d(pin As Long) As Long' "$top/MEMBERS.txt" || return 1
 
     zelto_wine_env "$work"
-    zelto_ensure_prefix || return 1
-    stop() {
-        [ -z "$sim_pid" ] || { kill "$sim_pid"; wait "$sim_pid"; } 2>/dev/null
-        "$ZELTO_WINESERVER" -k 2>/dev/null
-        "$ZELTO_WINESERVER" -w 2>/dev/null
-    }
-    trap stop EXIT
-    # Wine's helper processes outlive the first program and would hold a pipe to it open.
-    "$ZELTO_WINESERVER" -p </dev/null >/dev/null 2>&1
-    "$ZELTO_WINE64" cmd /c exit </dev/null >/dev/null 2>&1
+    trap 'zelto_sim_stop; zelto_server_stop' EXIT
+    zelto_server_start || return 1
     if zelto_runs_32bit; then
         widths+=(32)
         "$ZELTO_WINE32" cmd /c exit </dev/null >/dev/null 2>&1
@@ -212,16 +199,6 @@ windows_zip() (
         zelto_check_pe 32 "$top/x86/OstrelZeltoDLL.dll" "$top/x86/Warmscope.exe" || return 1
         registered=refused
     fi
-    wine_for() { if [ "$1" = 64 ]; then echo "$ZELTO_WINE64"; else echo "$ZELTO_WINE32"; fi; }
-    # Lists the server's keys that a program of that width sees.
-    server_keys() {
-        local key found
-        for key in "CLSID\\$clsid" "$progid" "Interface\\$iid" "TypeLib\\$libid"; do
-            # Wine's reg prints its "not found" on standard output: only the status tells.
-            found=$("$(wine_for "$1")" reg query "HKCR\\$key" /s 2>&1) && tr -d '\r' <<<"$found"
-        done
-    }
-
     # Runs register.cmd or unregister.cmd as a user would, through cmd; it must end saying that it
     # is done, or, where the 32-bit regsvr32 cannot start, which one and why.
     run_cmd() { # script, what it did
@@ -241,17 +218,15 @@ windows_zip() (
     for bits in "${widths[@]}"; do
         # Each width's class points at its own folder's DLL.
         [ "$bits" = 64 ] && dir=x64 || dir=x86
-        server_keys "$bits" | grep -i 'InprocServer32' -A2 | tee "$work/keys$bits.txt"
+        zelto_server_keys "$bits" | grep -i 'InprocServer32' -A2 | tee "$work/keys$bits.txt"
         grep -qiF "$(zelto_win_path "$top/$dir/OstrelZeltoDLL.dll")" "$work/keys$bits.txt" ||
             return 1
     done
 
     # The board answers 777 on analog input 0; every client prints it and ends well.
-    "$sim" --link "$ZELTO_PORTS_DIR/com1" --analog 0=777 </dev/null >"$work/sim.log" 2>&1 &
-    sim_pid=$!
-    for _ in $(seq 100); do [ -L "$ZELTO_PORTS_DIR/com1" ] && break; sleep 0.05; done
+    zelto_sim_start "$sim" "$ZELTO_PORTS_DIR/com1" "$work/sim.log" --analog 0=777 || return 1
     for bits in "${widths[@]}"; do
-        wine=$(wine_for "$bits")
+        wine=$(zelto_wine_for "$bits")
         # The 32-bit loader runs the 32-bit script host (of SysWOW64).
         for sample in read_a2d.vbs read_a2d.js; do
             said=$("$wine" cscript //nologo "$(zelto_win_path "$top/samples/$sample")" 1 2>&1 |
@@ -273,16 +248,15 @@ windows_zip() (
 
     run_cmd unregister.cmd Unregistering || return 1
     for bits in "${widths[@]}"; do
-        [ -z "$(server_keys "$bits")" ] ||
-            { echo "$bits-bit view keeps keys:"; server_keys "$bits"; return 1; }
+        [ -z "$(zelto_server_keys "$bits")" ] ||
+            { echo "$bits-bit view keeps keys:"; zelto_server_keys "$bits"; return 1; }
     done
     echo "no key of the server is left in either view"
 )
 
 windows_setup() {
     bash tests/win/setup_test.sh "$(ls build-packages/OstrelZelto-*-setup.exe)" \
-        "$(ls build-packages/native/OstrelZelto-*-setup-x64.exe)" \
-        "$root/build-packages/native/sim/zelto-sim" "$out/windows-setup"
+        "$(ls build-packages/stand-in/OstrelZelto-*-setup-x64.exe)" "$sim" "$out/windows-setup"
 }
 
 [ $# -gt 0 ] || set -- release windows bench screenshot demo package python windows-zip windows-setup

@@ -13,10 +13,8 @@
 set -uo pipefail
 setup=$1 setup64=$2 sim=$3 work=$4
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/../../tools/wine/env.sh"
-. "$here/../../tools/lib/wait.sh"
-clsid='{6570A0BF-9B8E-46CF-8EFE-E08580A34D9C}' iid='{081D19C9-FC85-4717-93FE-DFDC9FDD014A}'
-libid='{18E6F27D-DC63-4F6A-A9DB-23F965478573}' progid=OstrelZeltoDLL.ZeltoDLL
+. "$here/../../tools/lib/wine.sh"
+. "$here/../../tools/lib/sim.sh"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\OstrelZelto'
 dir='C:\Program Files\OstrelZelto'
 fail() { echo "FAILED: $*"; exit 1; }
@@ -28,15 +26,8 @@ zelto_wine_env "$work"
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
 zelto_ensure_prefix || fail "no Wine prefix"
 drive_c="$WINEPREFIX/drive_c"
-sim_pid=
-stop() {
-    [ -z "$sim_pid" ] || { kill "$sim_pid"; wait "$sim_pid"; } 2>/dev/null
-    "$ZELTO_WINESERVER" -k 2>/dev/null
-    timeout 60 "$ZELTO_WINESERVER" -w 2>/dev/null
-}
-trap stop EXIT
-"$ZELTO_WINESERVER" -p </dev/null >/dev/null 2>&1
-"$ZELTO_WINE64" cmd /c exit </dev/null >/dev/null 2>&1
+trap 'zelto_sim_stop; zelto_server_stop' EXIT
+zelto_server_start
 
 zelto_check_pe 32 "$setup" || fail "the setup program is not a 32-bit Windows program"
 widths=(64)
@@ -49,17 +40,9 @@ else
     zelto_check_pe 64 "$setup64" || fail "the stand-in is not a 64-bit Windows program"
     run=$setup64 expected=8
 fi
-wine_for() { if [ "$1" = 64 ]; then echo "$ZELTO_WINE64"; else echo "$ZELTO_WINE32"; fi; }
 reg_value() { # key value: the data of a registry value, as the 64-bit view holds it
     "$ZELTO_WINE64" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
         sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
-}
-server_keys() { # bits: the server's keys that a program of that width sees
-    local key found
-    for key in "CLSID\\$clsid" "$progid" "Interface\\$iid" "TypeLib\\$libid"; do
-        # Wine's reg prints its "not found" on standard output: only the status tells.
-        found=$("$(wine_for "$1")" reg query "HKCR\\$key" /s 2>&1) && tr -d '\r' <<<"$found"
-    done
 }
 install() { # arguments of the setup program; it must end with the expected status
     "$ZELTO_WINE64" "$(zelto_win_path "$run")" "$@" </dev/null >/dev/null 2>&1
@@ -88,18 +71,17 @@ test -s "$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/OstrelZelto/
     fail "the uninstall entry has another version"
 for bits in "${widths[@]}"; do
     [ "$bits" = 64 ] && folder=x64 || folder=x86
-    server_keys "$bits" | grep -i -A2 InprocServer32 | tee "$work/keys$bits.txt"
+    zelto_server_keys "$bits" | grep -i -A2 InprocServer32 | tee "$work/keys$bits.txt"
     grep -qiF "$dir\\$folder\\OstrelZeltoDLL.dll" "$work/keys$bits.txt" ||
         fail "the $bits-bit class does not name $folder\\OstrelZeltoDLL.dll"
 done
 
 # The samples create the object by its ProgID; the board answers 777 on analog input 0.
-"$sim" --link "$ZELTO_PORTS_DIR/com1" --analog 0=777 </dev/null >"$work/sim.log" 2>&1 &
-sim_pid=$!
-wait_until 10 test -L "$ZELTO_PORTS_DIR/com1" || fail "no simulated board on COM1"
+zelto_sim_start "$sim" "$ZELTO_PORTS_DIR/com1" "$work/sim.log" --analog 0=777 ||
+    fail "no simulated board on COM1"
 for bits in "${widths[@]}"; do
     for sample in read_a2d.vbs read_a2d.js; do
-        said=$("$(wine_for "$bits")" cscript //nologo "$dir\\samples\\$sample" 1 2>&1 | tr -d '\r')
+        said=$("$(zelto_wine_for "$bits")" cscript //nologo "$dir\\samples\\$sample" 1 2>&1 | tr -d '\r')
         echo "$bits-bit cscript $sample: $said"
         [ "$(printf '%s\n' "$said" | tail -2 | paste -sd '|')" = 'a2d(0) = 777|END 0' ] ||
             fail "$sample in the $bits-bit script host"
@@ -122,7 +104,7 @@ nothing_left() {
     left=$(find "$drive_c" -iname '*ostrelzelto*' -o -iname 'warmscope*')
     [ -z "$left" ] || fail "files are left: $left"
     for bits in "${widths[@]}"; do
-        [ -z "$(server_keys "$bits")" ] || fail "the $bits-bit view keeps keys: $(server_keys "$bits")"
+        [ -z "$(zelto_server_keys "$bits")" ] || fail "the $bits-bit view keeps keys: $(zelto_server_keys "$bits")"
     done
     ! "$ZELTO_WINE64" reg query "$uninstall_key" >/dev/null 2>&1 || fail "the uninstall entry is left"
 }
@@ -146,11 +128,9 @@ rm "$top/uninstall.exe" && rmdir "$top"
 nothing_left
 
 # The whole registry, as the server writes it to its files when it ends.
-kill "$sim_pid" 2>/dev/null
-sim_pid=
-"$ZELTO_WINESERVER" -k 2>/dev/null
-timeout 60 "$ZELTO_WINESERVER" -w
-if grep -iF -e "${clsid:1:36}" -e "${iid:1:36}" -e "${libid:1:36}" -e OstrelZelto -e Warmscope \
+zelto_sim_stop
+zelto_server_stop
+if grep -iF -e "${ZELTO_CLSID:1:36}" -e "${ZELTO_IID:1:36}" -e "${ZELTO_LIBID:1:36}" -e OstrelZelto -e Warmscope \
     "$WINEPREFIX"/*.reg; then
     fail "the registry keeps the lines above"
 fi

@@ -4,7 +4,7 @@
 # use). CMake uses this as the emulator of the cross builds.
 set -euo pipefail
 here=$(dirname "$(readlink -f "$0")")
-. "$here/env.sh"
+. "$here/../lib/wine.sh"
 bits=$1
 shift
 if [ -n "${WINEPREFIX:-}" ]; then

@@ -1,12 +1,16 @@
 # Sourced: runs Warmscope under Wine beside a simulated board. Used by the window's test and by the
-# demonstration. Needs tools/wine/env.sh sourced first; every function works in one folder ($out)
-# that holds the Wine prefix, the port links, the logs and the screenshots.
+# demonstration. Every function works in one folder ($out) that holds the Wine prefix, the port
+# links, the logs and the screenshots.
 #
-# Functions set WS_* variables; ws_cleanup stops everything they started.
+# Functions set WS_* variables; ws_cleanup stops everything they started. The window's control
+# identifiers are the shell variables IDC_TEMP, IDC_LIMIT, IDC_CSTATUS, ... of control_ids.h.
 
-. "$(dirname "${BASH_SOURCE[0]}")/../../tools/lib/wait.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/../../tools/lib/wine.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/../../tools/lib/sim.sh"
+while read -r _ name value; do
+    printf -v "$name" %s "$value"
+done < <(grep '^#define IDC_' "$(dirname "${BASH_SOURCE[0]}")/../win32/control_ids.h")
 
-WS_SIM_PID=
 WS_WINE=${ZELTO_WINE64:-}
 WS_PROGRAM_PID=
 WS_XVFB_PID=
@@ -20,18 +24,13 @@ ws_use_loader_for() { # exe
     if [ "$machine" = 014c ]; then WS_WINE=$ZELTO_WINE32; else WS_WINE=$ZELTO_WINE64; fi
 }
 
-# Prefix with the window's fonts, COM1 and COM2 mapped to links in the ports folder, and a fresh
-# wineserver that has read the mapping. Call it after ws_start_display.
+# The prefix (COM1..COM4 mapped to links in the ports folder) with the window's fonts, and its
+# wineserver. Call it after ws_start_display.
 ws_prepare_prefix() { # folder
     zelto_wine_env "$1"
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        # A new prefix's registry files appear only once its server has ended.
-        mkdir -p "$WINEPREFIX"
-        "$ZELTO_WINE64" wineboot --init </dev/null >/dev/null 2>&1
-        timeout 120 "$ZELTO_WINESERVER" -w
-    fi
-    zelto_ensure_prefix || return 1
     mkdir -p "$ZELTO_PORTS_DIR"
+    # Its diagnostics (e.g. the object dump on a hang-up of a serial device) go to a log.
+    zelto_server_start "" "$out/wineserver.log" || return 1
     if [ ! -f "$WINEPREFIX/.warmscope-ready" ]; then
         cp -n /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
         "$ZELTO_WINE64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial /t REG_SZ \
@@ -43,18 +42,7 @@ ws_prepare_prefix() { # folder
     local decorated=Y
     [ -n "$WS_XVFB_PID" ] && decorated=N
     "$ZELTO_WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d "$decorated" \
-        /f >/dev/null 2>&1 || return 1
-    local n
-    for n in 1 2; do
-        "$ZELTO_WINE64" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ \
-            /d "$ZELTO_PORTS_DIR/com$n" /f >/dev/null 2>&1 || return 1
-    done
-    # The port mapping is read when the server starts.
-    "$ZELTO_WINESERVER" -k 2>/dev/null
-    timeout 60 "$ZELTO_WINESERVER" -w 2>/dev/null
-    # Its diagnostics (e.g. the object dump on a hang-up of a serial device) go to a log.
-    "$ZELTO_WINESERVER" -p 2>>"$out/wineserver.log" || return 1
-    "$ZELTO_WINE64" cmd /c exit >/dev/null 2>&1
+        /f >/dev/null 2>&1
 }
 
 ws_register_dll() { # dll
@@ -74,19 +62,16 @@ ws_start_display() { # [--use-current]
     export DISPLAY=":$(tr -d '\n' <"$file")"
 }
 
-# The simulator on a pseudo-terminal with a link at the given path; control lines go to its input,
-# decoded commands accumulate in $out/sim.log.
+# The simulator on COM1's link; control lines go to its input, decoded commands accumulate in
+# $out/sim.log.
 ws_start_sim() { # zelto-sim, link, options...
     local sim=$1 link=$2
     shift 2
-    rm -f "$out/sim-control" "$link"
+    rm -f "$out/sim-control"
     mkfifo "$out/sim-control" || return 1
-    "$sim" --link "$link" "$@" <"$out/sim-control" >>"$out/sim.log" 2>>"$out/sim.err" &
-    WS_SIM_PID=$!
-    exec {WS_SIM_FD}>"$out/sim-control"
-    wait_until 5 test -L "$link" && return 0
-    echo "zelto-sim did not start (see $out/sim.err)" >&2
-    return 1
+    # Opened for reading and writing, the fifo does not wait for the simulator to open it.
+    exec {WS_SIM_FD}<>"$out/sim-control"
+    ZELTO_SIM_INPUT="$out/sim-control" zelto_sim_start "$sim" "$link" "$out/sim.log" "$@"
 }
 
 ws_sim_command() { # line
@@ -94,11 +79,7 @@ ws_sim_command() { # line
 }
 
 ws_stop_sim() {
-    if [ -n "$WS_SIM_PID" ]; then
-        kill "$WS_SIM_PID" 2>/dev/null
-        wait "$WS_SIM_PID" 2>/dev/null
-        WS_SIM_PID=
-    fi
+    zelto_sim_stop
     if [ -n "$WS_SIM_FD" ]; then
         exec {WS_SIM_FD}>&-
         WS_SIM_FD=
@@ -168,10 +149,7 @@ ws_cleanup() {
         WS_PROGRAM_PID=
     fi
     ws_stop_sim
-    if [ -n "${WINEPREFIX:-}" ]; then
-        "$ZELTO_WINESERVER" -k 2>/dev/null
-        timeout 60 "$ZELTO_WINESERVER" -w 2>/dev/null
-    fi
+    [ -z "${WINEPREFIX:-}" ] || zelto_server_stop
     if [ -n "$WS_XVFB_PID" ]; then
         kill "$WS_XVFB_PID" 2>/dev/null
         wait "$WS_XVFB_PID" 2>/dev/null

@@ -1,5 +1,6 @@
-# Sourced by the scripts beside it: the Wine programs and the prefix of a build tree.
-# zelto_wine_env BUILD_DIR sets WINEPREFIX to BUILD_DIR/wine-prefix, quiet and isolated.
+# Sourced by every script that runs Windows programs: the Wine programs, a folder's prefix with
+# COM1..COM4 mapped, its wineserver, and the checks of the Windows files.
+# zelto_wine_env DIR sets WINEPREFIX to DIR/wine-prefix, quiet and isolated.
 ZELTO_WINE64=/usr/lib/wine/wine64
 ZELTO_WINE32=/usr/lib/wine/wine
 ZELTO_WINESERVER=/usr/lib/wine/wineserver64
@@ -94,5 +95,40 @@ zelto_check_pe() {
                 { echo "$file: no interface identifier"; return 1; }
         fi
         echo "$file: $bits-bit ($format), resources and exports as they should be"
+    done
+}
+
+# Starts the prefix's wineserver and keeps it for a batch of programs, so that each does not pay
+# Wine's start-up; with SECONDS it ends by itself that long after the last Wine program. Wine's
+# server and helpers outlive the caller: they must not hold its output open (a test runner waits
+# for it to close), so their diagnostics go to LOG or nowhere. A server that already runs is kept.
+zelto_server_start() { # [SECONDS] [LOG]
+    zelto_ensure_prefix || return 1
+    "$ZELTO_WINESERVER" "-p${1:-}" </dev/null >/dev/null 2>>"${2:-/dev/null}" || true
+    "$ZELTO_WINE64" cmd /c exit </dev/null >/dev/null 2>&1
+}
+
+# Ends the prefix's wineserver and every Wine program of the prefix.
+zelto_server_stop() {
+    "$ZELTO_WINESERVER" -k 2>/dev/null || true
+    timeout 60 "$ZELTO_WINESERVER" -w 2>/dev/null || true
+}
+
+# The Wine loader of a width.
+zelto_wine_for() { # 64|32
+    if [ "$1" = 64 ]; then echo "$ZELTO_WINE64"; else echo "$ZELTO_WINE32"; fi
+}
+
+# The automation server's registry keys that a program of that width sees, listed; nothing when
+# it is not registered.
+ZELTO_CLSID='{6570A0BF-9B8E-46CF-8EFE-E08580A34D9C}'
+ZELTO_IID='{081D19C9-FC85-4717-93FE-DFDC9FDD014A}'
+ZELTO_LIBID='{18E6F27D-DC63-4F6A-A9DB-23F965478573}'
+ZELTO_PROGID=OstrelZeltoDLL.ZeltoDLL
+zelto_server_keys() { # 64|32
+    local key found
+    for key in "CLSID\\$ZELTO_CLSID" "$ZELTO_PROGID" "Interface\\$ZELTO_IID" "TypeLib\\$ZELTO_LIBID"; do
+        # Wine's reg prints its "not found" on standard output: only the status tells.
+        found=$("$(zelto_wine_for "$1")" reg query "HKCR\\$key" /s 2>&1) && tr -d '\r' <<<"$found"
     done
 }
