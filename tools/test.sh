@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds each tree once (tools/lib/trees.sh) and runs every test suite against it: the native tests
 # (address and undefined-behaviour sanitizers), the thread tests under ThreadSanitizer, the fuzz
-# targets, the packages, the Windows tests under Wine, and what README.md tells a user to run
-# (tools/user-paths.sh), on the same trees. Warnings are errors in all of them. Ends with one
+# targets, what README.md tells a user to run (tools/user-paths.sh: the packages among them), and
+# the Windows tests under Wine, on the same trees. Warnings are errors in all of them. Ends with one
 # summary line per suite, with its time, and a verdict.
 set -uo pipefail
 cd "$(dirname "$(readlink -f "$0")")/.."
@@ -41,17 +41,13 @@ threads() {
         sed 's/^\([0-9]*% tests passed\)/threads-tsan: \1/'
 }
 
-# The Windows trees and the native release tree they run with; the packages are made from them.
-packages() {
-    zelto_tree win64 && zelto_tree win32 || { echo "packages: a Windows build FAILED"; return 1; }
-    tools/package.sh && echo "packages: made"
-}
-
 # Each Windows tree's tests under a wineserver of its own; a tree whose programs cannot run here
-# is checked instead.
+# is checked instead. They run the release tree's simulator, which the user paths made.
 windows() { # bits
     local dir
     dir=$(zelto_tree_dir "win$1")
+    zelto_tree release zelto-sim zeltomodemlines && zelto_tree "win$1" ||
+        { echo "build-win$1: the build FAILED, no test ran"; return 1; }
     if [ "$1" = 32 ] && ! zelto_runs_32bit; then
         zelto_check_pe 32 "$dir/bin/OstrelZeltoDLL.dll" "$dir/bin/Warmscope.exe" &&
             echo "build-win32: $ZELTO_32BIT_NOT_RUN"
@@ -73,10 +69,9 @@ suite native '^native: ' native
 suite threads-tsan '^threads-tsan: ' threads
 # Each target for a bounded time; tools/fuzz.sh runs them longer.
 suite fuzz '^fuzz: ' tools/fuzz.sh "${ZELTO_FUZZ_SECONDS:-20}"
-suite packages '^packages: ' packages
+suite 'user paths' '^user paths: ' tools/user-paths.sh
 suite build-win64 '^build-win64: ' windows 64
 suite build-win32 '^build-win32: ' windows 32
-suite 'user paths' '^user paths: ' tools/user-paths.sh
 
 printf '%s\n' "${summary[@]}"
 echo "the whole run: $((SECONDS - started)) s"

@@ -45,9 +45,7 @@ zelto_configure() { # name, dir
     win64 | win32)
         # Its tests would have to run to be listed.
         [ "$name" = win32 ] && ! zelto_runs_32bit && tests=OFF
-        args=(-S "$ZELTO_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELTO_WERROR=ON
-            -DZELTO_TESTS=$tests -DCMAKE_TOOLCHAIN_FILE="$ZELTO_ROOT/cmake/toolchains/mingw${name#win}.cmake"
-            -DZELTO_NATIVE_TOOLS_DIR="$(zelto_tree_dir release)")
+        args=(--preset "$name" -DZELTO_TESTS=$tests -DZELTO_NATIVE_TOOLS_DIR="$(zelto_tree_dir release)")
         # The 32-bit tree also tests registration side by side with the 64-bit DLL.
         [ "$name" = win32 ] && args+=(-DZELTO_OTHER_WIDTH_DLL="$(zelto_tree_dir win64)/bin/OstrelZeltoDLL.dll")
         ;;
