@@ -135,6 +135,7 @@ Section
   File "${TOP}/samples/*.*"
   SetOutPath "$INSTDIR\docs"
   File "${DOCS}/*.md"
+  File "${DOCS}/*.png"
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 

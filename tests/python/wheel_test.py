@@ -2,6 +2,7 @@
 wheel_test.py SESSION.py WORK. SESSION.py holds the README's Python lines; WORK is a scratch folder.
 The package must load the library it carries, and mypy must accept the session and reject each
 marked line of typing_wrong.py."""
+import importlib.metadata
 import os
 import pydoc
 import re
@@ -57,6 +58,13 @@ class Wheel(unittest.TestCase):
             self.assertNotEqual(run.returncode, 0, run.stdout)
             self.assertIn("ImportError: ostrelzelto cannot load libostrelzelto.so.1", run.stderr)
             self.assertIn("Install the wheel made for this machine", run.stderr)
+
+    def test_the_metadata_carries_the_readme_and_the_licence(self):
+        meta = importlib.metadata.metadata("ostrelzelto")
+        self.assertEqual(meta["Description-Content-Type"], "text/markdown")
+        with open(os.path.join(HERE, "..", "..", "README.md")) as readme:
+            self.assertEqual(meta.get_payload().strip(), readme.read().strip())
+        self.assertIn("all rights are reserved", " ".join(meta["License"].split()))
 
     def test_help_lists_every_member(self):
         text = pydoc.render_doc(ostrelzelto.Board, renderer=pydoc.plaintext)
