@@ -11,6 +11,7 @@
 #                            and prefix), with the benchmarks
 #   win64    build-win64/    64-bit Windows Release with its tests
 #   win32    build-win32/    32-bit Windows Release; with its tests only where 32-bit programs run
+#   fuzz     build-fuzz/     the fuzz targets (fuzz/), clang with libFuzzer and the sanitizers
 # The Windows trees run the native simulator and modem-line emulation of the release tree.
 # Warnings are errors in all of them. JOBS sets the parallelism (default: the number of cores).
 ZELTO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -48,6 +49,10 @@ zelto_configure() { # name, dir
         args=(--preset "$name" -DZELTO_TESTS=$tests -DZELTO_NATIVE_TOOLS_DIR="$(zelto_tree_dir release)")
         # The 32-bit tree also tests registration side by side with the 64-bit DLL.
         [ "$name" = win32 ] && args+=(-DZELTO_OTHER_WIDTH_DLL="$(zelto_tree_dir win64)/bin/OstrelZeltoDLL.dll")
+        ;;
+    fuzz)
+        args=(-S "$ZELTO_ROOT/fuzz" -B "$dir" -G Ninja -DZELTO_WERROR=ON
+            -DCMAKE_CXX_COMPILER="$(command -v clang++-14 || command -v clang++)")
         ;;
     *) echo "zelto_tree: no tree $name" >&2; return 2 ;;
     esac
