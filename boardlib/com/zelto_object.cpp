@@ -2,7 +2,7 @@
 
 #include "dispatch_args.h"
 #include "member_table.h"
-#include "server.h"
+#include "module_counts.h"
 #include "variant_convert.h"
 
 #include <cmath>
