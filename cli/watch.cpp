@@ -2,7 +2,7 @@
 
 #include "board_port.h"
 #include "commands.h"
-#include "monitor.h"
+#include "temperature_sensor.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -106,8 +106,7 @@ int watch(const WatchOptions& o) {
             const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
             const int32_t reading = board->a2d(o.pin);
             const bool answered = !board->errflag();
-            const std::string degrees =
-                warmscope::formatTenths(warmscope::fahrenheitForReading(reading));
+            const std::string degrees = sensor::formatTenths(sensor::fahrenheitForReading(reading));
             if (o.csv) {
                 std::printf("%.3f,%s", seconds, answered ? std::to_string(reading).c_str() : "");
                 if (o.fahrenheit)
