@@ -1,6 +1,6 @@
 #pragma once
 
-#include "commands.h"
+#include "command_bytes.h"
 #include "encoding.h"
 #include "errors.h"
 #include "serial_component.h"

@@ -2,8 +2,8 @@
 
 #include "board_port.h"
 #include "calls.h"
-#include "commands.h"
 #include "port_list.h"
+#include "watch_spy.h"
 
 #include <CLI/CLI.hpp>
 

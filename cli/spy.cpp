@@ -3,7 +3,7 @@
 
 #include "board_model.h"
 #include "board_port.h"
-#include "commands.h"
+#include "watch_spy.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,8 +1,8 @@
 // zelto watch: samples an analog input at a steady interval.
 
 #include "board_port.h"
-#include "commands.h"
 #include "temperature_sensor.h"
+#include "watch_spy.h"
 
 #include <algorithm>
 #include <cerrno>
