@@ -1,8 +1,8 @@
 #include "server.h"
 
 #include "OstrelZeltoDLL_h.h"
+#include "com_resources.h"
 #include "error_info.h"
-#include "holders.h"
 #include "module_counts.h"
 #include "win32_message_pump.h"
 #include "zelto_object.h"

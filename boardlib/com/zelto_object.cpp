@@ -1,6 +1,6 @@
 #include "zelto_object.h"
 
-#include "dispatch_args.h"
+#include "byref_arguments.h"
 #include "member_table.h"
 #include "module_counts.h"
 #include "variant_convert.h"
