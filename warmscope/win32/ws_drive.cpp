@@ -14,7 +14,9 @@
 //                                  close it
 //   ws-drive no-message MS         fail if a message box appears within MS
 //   ws-drive close                 close the window
-// Exit status 0 on success, 1 when the expectation failed or the window is missing.
+//   ws-drive id NAME               print the number of the control of that name
+// ID is a control's name (Temp, Label2, Limit, Label1, CPort, CStatus: control_ids.h) or its
+// number. Exit status 0 on success, 1 when the expectation failed or the window is missing.
 
 #include "control_ids.h"
 
@@ -98,6 +100,14 @@ template <typename Done> bool waitFor(int ms, Done done) {
     }
 }
 
+// The number of the control that text names, by name or by number; 0 for an unknown name.
+int controlId(const char* text) {
+    for (const WarmscopeControl& c : WarmscopeControls)
+        if (std::strcmp(text, c.name) == 0)
+            return c.id;
+    return std::atoi(text);
+}
+
 int fail(const char* what) {
     std::fprintf(stderr, "ws-drive: %s\n", what);
     return 1;
@@ -120,7 +130,7 @@ struct Run {
     }
     // The control that argument n names; a missing one ends the program with 1.
     HWND item(int n) const {
-        HWND h = GetDlgItem(w, std::atoi(arg(n)));
+        HWND h = GetDlgItem(w, controlId(arg(n)));
         if (!h) {
             std::fprintf(stderr, "ws-drive: no control %s\n", arg(n));
             std::exit(1);
@@ -243,6 +253,16 @@ int closeWindow(Run& r) {
     return waitFor(5000, [&] { return !IsWindow(r.w); }) ? 0 : fail("window still open");
 }
 
+int printId(Run& r) {
+    const int id = controlId(r.arg(2));
+    if (id == 0) {
+        std::fprintf(stderr, "ws-drive: no control %s\n", r.arg(2));
+        return 1;
+    }
+    std::printf("%d\n", id);
+    return 0;
+}
+
 struct Command {
     const char* name;
     bool needsWindow; // the window must be there before the command starts
@@ -263,6 +283,7 @@ const Command Commands[] = {
     {"message", true, [](Run& r) { return message(r, true); }},
     {"no-message", true, [](Run& r) { return message(r, false); }},
     {"close", true, closeWindow},
+    {"id", false, printId},
 };
 
 } // namespace
