@@ -87,7 +87,8 @@ class MessagePump {
     virtual void idle(Millis most) { std::this_thread::sleep_for(most); }
 };
 
-// The serial component of the platform the library was built for.
+// The serial component of the platform the library was built for. The platform library (posix/,
+// win32/) defines it, and with it the board object's default constructor.
 std::unique_ptr<SerialComponent> makeSystemSerialComponent();
 
 } // namespace zelto

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "commands.h"
+#include "command_bytes.h"
 #include "encoding.h"
 #include "errors.h"
 #include "serial_component.h"
@@ -32,7 +32,8 @@ void setUpBoardLine(SerialComponent& comm);
 // It may be used from any number of threads: its members run one at a time (see takeTurn).
 class ZeltoDLL {
   public:
-    // Uses the system's serial component (see makeSystemSerialComponent).
+    // Uses the system's serial component (see makeSystemSerialComponent); a program that uses it
+    // links the platform library.
     ZeltoDLL();
     // Takes ownership of the component and configures its line; sends nothing. The pump, when
     // given, is run once per pass of the wait for the link.

@@ -10,6 +10,11 @@
 
 namespace zelto::cli {
 
+const char* const PortHelp =
+    R"(PORT is a device path (/dev/ttyUSB0, /dev/serial/by-id/...), a name in /dev (ttyUSB0), a
+port number as CommPort counts them (1 is /dev/ttyS0), or "sim", a simulated board inside
+this program. Errors print one line with the error number and text; the exit status is then 1.)";
+
 std::unique_ptr<SerialComponent> componentFor(const std::string& port) {
     if (port == "sim")
         return std::make_unique<sim::SimSerial>();

@@ -9,6 +9,9 @@
 
 namespace zelto::cli {
 
+// What a PORT argument may be, for the help of every subcommand that takes one.
+extern const char* const PortHelp;
+
 // The serial component a PORT argument names: "sim" is an in-process simulated board, a number is
 // a port number as CommPort maps it, a bare name is taken from /dev, anything else is a path.
 std::unique_ptr<SerialComponent> componentFor(const std::string& port);

@@ -3,7 +3,10 @@
 
 #include "board_model.h"
 #include "board_port.h"
-#include "commands.h"
+#include "subcommands.h"
+#include "watch_spy.h"
+
+#include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +17,7 @@
 #include <ctime>
 #include <deque>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <poll.h>
@@ -321,6 +325,30 @@ int spy(const SpyOptions& o) {
         removeLink(o.link, terminal.path);
     close(interrupt);
     return status;
+}
+
+void setupSpy(CLI::App& app, int& status) {
+    auto o = std::make_shared<SpyOptions>();
+    auto* sub =
+        app.add_subcommand("spy", "Pass a client's bytes to the board, printing every command");
+    sub->add_option("DEVICE", o->device, "the port the board is on, as PORT")->required();
+    sub->add_option("--link", o->link, "also make this path a symbolic link to the terminal");
+    sub->footer(
+        std::string(
+            R"(Serves a pseudo-terminal for the client (its path is the first line printed), passes every
+byte between it and DEVICE unchanged and at once, and prints each command the client sent as
+the board decodes it, in the simulator's format, after the time it passed and with the board's
+answer bytes: "16:41:05.123456  30          a2d pin 0 -> 03 09".
+
+DEVICE is set to the board's line: 57600 baud, 8N1, RTS/CTS flow control, DTR and RTS on.
+What cannot pass through a pseudo-terminal: the modem lines. The client sees clear-to-send
+always asserted and its RTS and DTR go nowhere; the board's flow control acts on DEVICE only,
+where the kernel holds the client's bytes while the board keeps clear-to-send low. Line
+settings the client makes (speed, parity) stay on the pseudo-terminal. Ctrl-C ends it with
+DEVICE closed.
+
+)") + PortHelp);
+    sub->callback([o, &status] { status = spy(*o); });
 }
 
 } // namespace zelto::cli

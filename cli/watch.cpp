@@ -1,14 +1,18 @@
 // zelto watch: samples an analog input at a steady interval.
 
 #include "board_port.h"
-#include "commands.h"
-#include "monitor.h"
+#include "subcommands.h"
+#include "temperature_sensor.h"
+#include "watch_spy.h"
+
+#include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
@@ -106,8 +110,7 @@ int watch(const WatchOptions& o) {
             const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
             const int32_t reading = board->a2d(o.pin);
             const bool answered = !board->errflag();
-            const std::string degrees =
-                warmscope::formatTenths(warmscope::fahrenheitForReading(reading));
+            const std::string degrees = sensor::formatTenths(sensor::fahrenheitForReading(reading));
             if (o.csv) {
                 std::printf("%.3f,%s", seconds, answered ? std::to_string(reading).c_str() : "");
                 if (o.fahrenheit)
@@ -136,6 +139,35 @@ int watch(const WatchOptions& o) {
     }
     close(interrupt);
     return 0;
+}
+
+void setupWatch(CLI::App& app, int& status) {
+    auto o = std::make_shared<WatchOptions>();
+    auto* sub = app.add_subcommand("watch", "Print an analog input at a steady interval");
+    sub->add_option("PORT", o->port, "the port")->required();
+    sub->add_option("--pin", o->pin, "the analog input")->capture_default_str();
+    // Whole numbers first, so that a word is told as such rather than as out of range.
+    sub->add_option("--interval", o->intervalMs, "milliseconds between readings")
+        ->check(CLI::TypeValidator<long>())
+        ->check(CLI::Range(1L, 3600000L))
+        ->capture_default_str();
+    sub->add_option("--count", o->count,
+                    "stop after this many readings, up to 1000000000 (0: never)")
+        ->check(CLI::TypeValidator<long>())
+        ->check(CLI::Range(0L, 1000000000L))
+        ->capture_default_str();
+    sub->add_flag("--fahrenheit", o->fahrenheit,
+                  "also print degrees Fahrenheit as the temperature monitor computes them");
+    sub->add_flag("--csv", o->csv, "print seconds,reading[,fahrenheit] lines for a plot");
+    sub->footer(
+        std::string(
+            R"(Calls a2d at the interval and prints each reading with the seconds since the start; in a
+terminal with a bar over the converter's range (0 to 1023). Degrees are those of the
+temperature monitor: a sensor of 10 mV per degree on the 5 V, 10-bit converter. A reading the
+board did not answer shows as "no answer" (empty in CSV). Ctrl-C ends it with the port closed.
+
+)") + PortHelp);
+    sub->callback([o, &status] { status = watch(*o); });
 }
 
 } // namespace zelto::cli

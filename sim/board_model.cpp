@@ -9,9 +9,6 @@ namespace {
 constexpr bool isData(uint8_t byte) {
     return (byte & 0x80) != 0;
 }
-constexpr int group(uint8_t cmd) {
-    return cmd >> 4;
-}
 constexpr int select(uint8_t cmd) {
     return (cmd >> 1) & 7;
 }
@@ -28,42 +25,252 @@ Bytes word(uint16_t value) {
     return Bytes{static_cast<char>(value >> 8), static_cast<char>(value & 0xFF)};
 }
 
-// How many bytes the command that starts with this byte has; 0x0E may grow after its first data
-// byte.
-std::size_t lengthOf(uint8_t cmd) {
-    if (cmd >= 0x02 && cmd <= 0x05)
-        return 2; // tris set, pins set
-    if (cmd >= 0x08 && cmd <= 0x0B)
-        return 3; // operand load
-    if (cmd == 0x0E || cmd == 0x31)
-        return 2;
-    if (cmd == 0x50 || cmd == 0x51 || cmd == 0x54 || cmd == 0x55)
-        return 2;
-    if (group(cmd) == 6)
-        return 2; // pwm on a pin
-    return 1;
-}
-
-std::string nameOf(uint8_t cmd) {
-    if (cmd <= 0x03)
-        return "tris set";
-    if (cmd <= 0x05)
-        return "pins set";
-    if (cmd <= 0x0B)
-        return "operand load";
-    if (cmd == 0x0E)
-        return "extended command";
-    if (cmd == 0x31)
-        return "a2d config";
-    if (cmd <= 0x51)
-        return "eeprom write";
-    if (cmd <= 0x55)
-        return "pwm channel";
-    return "pwm pin " + std::to_string(select(cmd));
-}
-
 std::string onOff(bool on) {
     return on ? "on" : "off";
+}
+
+// A command being carried out, as its handler sees it.
+struct Run {
+    BoardModel::State& s;
+    BoardModel::Event& e;
+    bool operandFresh; // an operand load came right before
+
+    uint8_t cmd() const { return e.command; }
+    int pin() const { return select(e.command); }
+    std::string pinText() const { return " pin " + std::to_string(pin()); }
+    int low() const { return lowbit(e.command); }
+    uint8_t data(std::size_t n) const { return byteAt(e.bytes, n); }
+    // The command byte's bit and the first data byte's seven.
+    int value8() const { return sim::value8(e.command, data(1)); }
+    // The operand register, and the log's note when no operand load came right before.
+    uint16_t operand(std::string& note) const {
+        note = operandFresh ? "" : " (no operand loaded)";
+        return s.operand;
+    }
+    void reply(uint8_t byte) { e.reply = Bytes(1, static_cast<char>(byte)); }
+    void reply(uint16_t value) { e.reply = word(value); }
+};
+
+void extended(Run& r);
+void resetAll(Run& r);
+
+// The command map as the board reads it: a command byte belongs to the first row whose code it
+// matches in the mask's bits (the others carry a pin or a value bit). A byte no row matches is
+// an unknown command of one byte.
+struct Row {
+    uint8_t code;
+    uint8_t mask;
+    std::size_t length; // with its data bytes; an extended command may grow (see feed)
+    const char* name;   // for a command cut short; one with a pin in its byte names the pin
+    void (*handler)(Run&);
+};
+
+constexpr uint8_t OperandLoad = 0x08;
+
+const Row Rows[] = {
+    {0x00, 0xFF, 1, "sync", [](Run& r) { r.e.text = "sync"; }},
+    {0x01, 0xFF, 1, "ok",
+     [](Run& r) {
+         r.e.text = "ok";
+         r.reply(BoardModel::OkAnswer);
+     }},
+    {0x02, 0xFE, 2, "tris set",
+     [](Run& r) {
+         r.s.tris = static_cast<uint8_t>(r.value8());
+         r.e.text = "tris set " + std::to_string(r.s.tris);
+     }},
+    {0x04, 0xFE, 2, "pins set",
+     [](Run& r) {
+         r.s.latch = static_cast<uint8_t>(r.value8());
+         r.e.text = "pins set " + std::to_string(r.s.latch);
+     }},
+    {OperandLoad, 0xFC, 3, "operand load",
+     [](Run& r) {
+         r.s.operand = static_cast<uint16_t>((r.data(1) & 127) * 512 + r.low() * 256 +
+                                             (r.data(2) & 127) * 2 + r.pin() - 4);
+         r.e.text = "load operand " + std::to_string(r.s.operand);
+     }},
+    {0x0C, 0xFE, 1, "led",
+     [](Run& r) {
+         r.s.led = r.low() == 1;
+         r.e.text = "led " + onOff(r.s.led);
+     }},
+    {0x0E, 0xFF, 2, "extended command", extended},
+    {0x10, 0xF1, 1, "low",
+     [](Run& r) {
+         r.s.latch = static_cast<uint8_t>(r.s.latch & ~(1 << r.pin()));
+         r.e.text = "low" + r.pinText();
+     }},
+    {0x11, 0xF1, 1, "high",
+     [](Run& r) {
+         r.s.latch = static_cast<uint8_t>(r.s.latch | (1 << r.pin()));
+         r.e.text = "high" + r.pinText();
+     }},
+    {0x20, 0xF1, 1, "toggle",
+     [](Run& r) {
+         r.s.latch = static_cast<uint8_t>(r.s.latch ^ (1 << r.pin()));
+         r.e.text = "toggle" + r.pinText();
+     }},
+    {0x21, 0xF1, 1, "inp",
+     [](Run& r) {
+         const bool high = (r.s.portValue() >> r.pin()) & 1;
+         r.e.text = "inp" + r.pinText();
+         r.reply(high ? BoardModel::InputHigh : BoardModel::InputLow);
+     }},
+    {0x30, 0xF1, 1, "a2d",
+     [](Run& r) {
+         r.e.text = "a2d" + r.pinText();
+         r.reply(r.s.analog[static_cast<std::size_t>(r.pin())]);
+     }},
+    {0x31, 0xFF, 2, "a2d config",
+     [](Run& r) {
+         // The low bit is always 1 here and is no part of the value.
+         r.s.a2dConfig = static_cast<uint8_t>((r.data(1) & 127) * 2);
+         r.e.text = "a2d config " + std::to_string(r.s.a2dConfig);
+     }},
+    {0x40, 0xF1, 1, "count",
+     [](Run& r) {
+         std::string note;
+         const uint16_t duration = r.operand(note);
+         r.s.lastCount = BoardModel::PinRequest{r.pin(), duration};
+         r.e.text = "count" + r.pinText() + " for " + std::to_string(duration) + note;
+         r.reply(r.s.countAnswer);
+     }},
+    {0x41, 0xF1, 1, "pulseout",
+     [](Run& r) {
+         std::string note;
+         const uint16_t period = r.operand(note);
+         r.s.lastPulseout = BoardModel::PinRequest{r.pin(), period};
+         r.e.text = "pulseout" + r.pinText() + " period " + std::to_string(period) + note;
+     }},
+    {0x50, 0xFE, 2, "eeprom write",
+     [](Run& r) {
+         std::string note;
+         const uint16_t address = r.operand(note);
+         r.s.eeprom[address] = static_cast<uint8_t>(r.value8());
+         r.e.text =
+             "eeprom write " + std::to_string(r.value8()) + " at " + std::to_string(address) + note;
+     }},
+    {0x52, 0xFF, 1, "eeprom read",
+     [](Run& r) {
+         std::string note;
+         const uint16_t address = r.operand(note);
+         r.e.text = "eeprom read at " + std::to_string(address) + note;
+         r.reply(r.s.eeprom[address]);
+     }},
+    {0x54, 0xFE, 2, "pwm channel",
+     [](Run& r) {
+         std::string note;
+         const uint16_t fduration = r.operand(note);
+         r.s.pwmChannel = BoardModel::Pwm{r.value8(), fduration};
+         r.e.text = "pwm channel duty " + std::to_string(r.s.pwmChannel.duty) + " fduration " +
+                    std::to_string(fduration) + note;
+     }},
+    {0x56, 0xFF, 1, "tris get",
+     [](Run& r) {
+         r.e.text = "tris get";
+         r.reply(r.s.tris);
+     }},
+    {0x57, 0xFF, 1, "pins get",
+     [](Run& r) {
+         r.e.text = "pins get";
+         r.reply(r.s.portValue());
+     }},
+    {0x5A, 0xFF, 1, "counter get",
+     [](Run& r) {
+         r.e.text = "counter get";
+         r.reply(r.s.counter);
+     }},
+    {0x5B, 0xFF, 1, "repeat operand",
+     [](Run& r) {
+         std::string note;
+         r.s.repeatOperand = r.operand(note);
+         r.e.text = "repeat operand " + std::to_string(r.s.repeatOperand) + note;
+     }},
+    {0x5C, 0xFF, 1, "reset all", resetAll},
+    {0x60, 0xF0, 2, "pwm pin",
+     [](Run& r) {
+         std::string note;
+         const uint16_t fduration = r.operand(note);
+         BoardModel::Pwm& pwm = r.s.pwmPin[static_cast<std::size_t>(r.pin())];
+         pwm = BoardModel::Pwm{r.value8(), fduration};
+         r.e.text = "pwm" + r.pinText() + " duty " + std::to_string(pwm.duty) + " fduration " +
+                    std::to_string(fduration) + note;
+     }},
+    {0x70, 0xF0, 1, "pulsein",
+     [](Run& r) {
+         r.s.lastPulsein = BoardModel::PinRequest{r.pin(), r.low()};
+         r.e.text = "pulsein" + r.pinText() + " state " + std::to_string(r.low());
+         r.reply(r.s.pulseinAnswer);
+     }},
+};
+
+const Row* rowOf(uint8_t cmd) {
+    for (const Row& row : Rows)
+        if ((cmd & row.mask) == row.code)
+            return &row;
+    return nullptr;
+}
+
+std::size_t lengthOf(uint8_t cmd) {
+    const Row* row = rowOf(cmd);
+    return row ? row->length : 1;
+}
+
+// Only commands of more than one byte can be cut short, and every one of them has a row.
+std::string nameOf(uint8_t cmd) {
+    const Row& row = *rowOf(cmd);
+    const bool pinInByte = (row.mask & 0x0E) == 0;
+    return pinInByte ? std::string(row.name) + " " + std::to_string(select(cmd)) : row.name;
+}
+
+// The power-up values of the board's own registers; the outside world, the EEPROM and the
+// records of the last requests stay.
+void resetAll(Run& r) {
+    BoardModel::State& s = r.s;
+    BoardModel::State fresh;
+    fresh.eeprom = std::move(s.eeprom);
+    fresh.operand = s.operand;
+    fresh.inputs = s.inputs;
+    fresh.analog = s.analog;
+    fresh.countAnswer = s.countAnswer;
+    fresh.pulseinAnswer = s.pulseinAnswer;
+    fresh.rctimeAnswer = s.rctimeAnswer;
+    fresh.lastTone = s.lastTone;
+    fresh.lastPulseout = s.lastPulseout;
+    fresh.lastCount = s.lastCount;
+    fresh.lastPulsein = s.lastPulsein;
+    fresh.lastRctime = s.lastRctime;
+    fresh.resets = s.resets + 1;
+    s = std::move(fresh);
+    r.e.text = "reset all";
+}
+
+// The extended command: its first data byte tells a tone, the counter's set-up or rctime.
+void extended(Run& r) {
+    BoardModel::State& s = r.s;
+    const uint8_t d1 = r.data(1);
+    const int pin = (d1 >> 1) & 7;
+    if ((d1 & 0xF0) == 0x80) {
+        std::string note;
+        const uint16_t duration = r.operand(note);
+        const int tone = (d1 & 1) + (r.data(2) & 127) * 256 + (r.data(3) & 127) * 2;
+        s.lastTone = BoardModel::Tone{pin, tone, duration};
+        r.e.text = "tone pin " + std::to_string(pin) + " value " + std::to_string(tone) +
+                   " duration " + std::to_string(duration) + note;
+    } else if ((d1 & 0xF8) == 0x90) {
+        s.prescaleCode = (d1 >> 1) & 3;
+        s.countMode = (d1 & 1) != 0;
+        r.e.text = "counter setup prescale " + std::to_string(1 << s.prescaleCode) + " mode " +
+                   std::to_string(d1 & 1);
+    } else if ((d1 & 0xF0) == 0xA0) {
+        s.lastRctime = BoardModel::PinRequest{pin, d1 & 1};
+        r.e.text = "rctime pin " + std::to_string(pin) + " state " + std::to_string(d1 & 1);
+        r.reply(s.rctimeAnswer);
+    } else {
+        r.e.text = "unknown extended command";
+        r.e.malformed = true;
+    }
 }
 
 } // namespace
@@ -147,218 +354,21 @@ void BoardModel::record(Event event, Bytes& reply) {
     m_events.push_back(std::move(event));
 }
 
-std::string BoardModel::useOperand(uint16_t& value) {
-    value = m_state.operand;
-    return m_operandFresh ? "" : " (no operand loaded)";
-}
-
 void BoardModel::execute(Bytes& reply) {
-    State& s = m_state;
     Event e;
     e.bytes = std::exchange(m_pending, {});
-    const uint8_t cmd = byteAt(e.bytes, 0);
-    e.command = cmd;
-    const int p = select(cmd);
-    const std::string pin = " pin " + std::to_string(p);
-    const uint8_t d1 = e.bytes.size() > 1 ? byteAt(e.bytes, 1) : 0;
-    bool loadsOperand = false;
-    uint16_t operand = 0;
-    auto unknown = [&] {
+    e.command = byteAt(e.bytes, 0);
+    const Row* row = rowOf(e.command);
+    if (row) {
+        Run run{m_state, e, m_operandFresh};
+        row->handler(run);
+    } else {
         e.text = "unknown command";
         e.malformed = true;
-    };
-
-    switch (group(cmd)) {
-    case 0:
-        switch (p) {
-        case 0:
-            if (lowbit(cmd) == 0) {
-                e.text = "sync";
-            } else {
-                e.text = "ok";
-                e.reply = Bytes(1, static_cast<char>(OkAnswer));
-            }
-            break;
-        case 1:
-            s.tris = static_cast<uint8_t>(value8(cmd, d1));
-            e.text = "tris set " + std::to_string(s.tris);
-            break;
-        case 2:
-            s.latch = static_cast<uint8_t>(value8(cmd, d1));
-            e.text = "pins set " + std::to_string(s.latch);
-            break;
-        case 4:
-        case 5: {
-            const int d2 = byteAt(e.bytes, 2) & 127;
-            s.operand =
-                static_cast<uint16_t>((d1 & 127) * 512 + lowbit(cmd) * 256 + d2 * 2 + p - 4);
-            e.text = "load operand " + std::to_string(s.operand);
-            loadsOperand = true;
-            break;
-        }
-        case 6:
-            s.led = lowbit(cmd) == 1;
-            e.text = "led " + onOff(s.led);
-            break;
-        case 7:
-            if (lowbit(cmd) == 0)
-                extended(e);
-            else
-                unknown();
-            break;
-        default:
-            unknown();
-        }
-        break;
-    case 1:
-        if (lowbit(cmd) == 1)
-            s.latch = static_cast<uint8_t>(s.latch | (1 << p));
-        else
-            s.latch = static_cast<uint8_t>(s.latch & ~(1 << p));
-        e.text = (lowbit(cmd) == 1 ? "high" : "low") + pin;
-        break;
-    case 2:
-        if (lowbit(cmd) == 0) {
-            s.latch = static_cast<uint8_t>(s.latch ^ (1 << p));
-            e.text = "toggle" + pin;
-        } else {
-            const bool high = (s.portValue() >> p) & 1;
-            e.text = "inp" + pin;
-            e.reply = Bytes(1, static_cast<char>(high ? InputHigh : InputLow));
-        }
-        break;
-    case 3:
-        if (lowbit(cmd) == 0) {
-            e.text = "a2d" + pin;
-            e.reply = word(s.analog[p]);
-        } else if (p == 0) {
-            // The low bit is always 1 here and is no part of the value.
-            s.a2dConfig = static_cast<uint8_t>((d1 & 127) * 2);
-            e.text = "a2d config " + std::to_string(s.a2dConfig);
-        } else {
-            unknown();
-        }
-        break;
-    case 4: {
-        const std::string note = useOperand(operand);
-        if (lowbit(cmd) == 0) {
-            s.lastCount = PinRequest{p, operand};
-            e.text = "count" + pin + " for " + std::to_string(operand) + note;
-            e.reply = word(s.countAnswer);
-        } else {
-            s.lastPulseout = PinRequest{p, operand};
-            e.text = "pulseout" + pin + " period " + std::to_string(operand) + note;
-        }
-        break;
     }
-    case 5:
-        switch (cmd) {
-        case 0x50:
-        case 0x51: {
-            const std::string note = useOperand(operand);
-            const int value = value8(cmd, d1);
-            s.eeprom[operand] = static_cast<uint8_t>(value);
-            e.text =
-                "eeprom write " + std::to_string(value) + " at " + std::to_string(operand) + note;
-            break;
-        }
-        case 0x52: {
-            const std::string note = useOperand(operand);
-            e.text = "eeprom read at " + std::to_string(operand) + note;
-            e.reply = Bytes(1, static_cast<char>(s.eeprom[operand]));
-            break;
-        }
-        case 0x54:
-        case 0x55: {
-            const std::string note = useOperand(operand);
-            s.pwmChannel = Pwm{value8(cmd, d1), operand};
-            e.text = "pwm channel duty " + std::to_string(s.pwmChannel.duty) + " fduration " +
-                     std::to_string(operand) + note;
-            break;
-        }
-        case 0x56:
-            e.text = "tris get";
-            e.reply = Bytes(1, static_cast<char>(s.tris));
-            break;
-        case 0x57:
-            e.text = "pins get";
-            e.reply = Bytes(1, static_cast<char>(s.portValue()));
-            break;
-        case 0x5A:
-            e.text = "counter get";
-            e.reply = word(s.counter);
-            break;
-        case 0x5B: {
-            const std::string note = useOperand(operand);
-            s.repeatOperand = operand;
-            e.text = "repeat operand " + std::to_string(operand) + note;
-            break;
-        }
-        case 0x5C: {
-            State fresh;
-            fresh.eeprom = std::move(s.eeprom);
-            fresh.operand = s.operand;
-            fresh.inputs = s.inputs;
-            fresh.analog = s.analog;
-            fresh.countAnswer = s.countAnswer;
-            fresh.pulseinAnswer = s.pulseinAnswer;
-            fresh.rctimeAnswer = s.rctimeAnswer;
-            fresh.lastTone = s.lastTone;
-            fresh.lastPulseout = s.lastPulseout;
-            fresh.lastCount = s.lastCount;
-            fresh.lastPulsein = s.lastPulsein;
-            fresh.lastRctime = s.lastRctime;
-            fresh.resets = s.resets + 1;
-            s = std::move(fresh);
-            e.text = "reset all";
-            break;
-        }
-        default:
-            unknown();
-        }
-        break;
-    case 6: {
-        const std::string note = useOperand(operand);
-        s.pwmPin[p] = Pwm{value8(cmd, d1), operand};
-        e.text = "pwm" + pin + " duty " + std::to_string(s.pwmPin[p].duty) + " fduration " +
-                 std::to_string(operand) + note;
-        break;
-    }
-    case 7:
-        s.lastPulsein = PinRequest{p, lowbit(cmd)};
-        e.text = "pulsein" + pin + " state " + std::to_string(lowbit(cmd));
-        e.reply = word(s.pulseinAnswer);
-        break;
-    }
-    m_operandFresh = loadsOperand;
+    // Only an operand load leaves the operand fresh for the command after it.
+    m_operandFresh = row && row->code == OperandLoad;
     record(std::move(e), reply);
-}
-
-void BoardModel::extended(Event& e) {
-    State& s = m_state;
-    const uint8_t d1 = byteAt(e.bytes, 1);
-    const int pin = (d1 >> 1) & 7;
-    if ((d1 & 0xF0) == 0x80) {
-        uint16_t duration = 0;
-        const std::string note = useOperand(duration);
-        const int tone =
-            (d1 & 1) + (byteAt(e.bytes, 2) & 127) * 256 + (byteAt(e.bytes, 3) & 127) * 2;
-        s.lastTone = Tone{pin, tone, duration};
-        e.text = "tone pin " + std::to_string(pin) + " value " + std::to_string(tone) +
-                 " duration " + std::to_string(duration) + note;
-    } else if ((d1 & 0xF8) == 0x90) {
-        s.prescaleCode = (d1 >> 1) & 3;
-        s.countMode = (d1 & 1) != 0;
-        e.text = "counter setup prescale " + std::to_string(1 << s.prescaleCode) + " mode " +
-                 std::to_string(d1 & 1);
-    } else if ((d1 & 0xF0) == 0xA0) {
-        s.lastRctime = PinRequest{pin, d1 & 1};
-        e.text = "rctime pin " + std::to_string(pin) + " state " + std::to_string(d1 & 1);
-        e.reply = word(s.rctimeAnswer);
-    } else {
-        e.text = "unknown extended command";
-        e.malformed = true;
-    }
 }
 
 } // namespace zelto::sim

@@ -119,10 +119,8 @@ class BoardModel {
   private:
     void commandByte(uint8_t byte);
     void execute(Bytes& reply);
-    void extended(Event& event);
     void record(Event event, Bytes& reply);
     void malformed(Bytes bytes, std::string text);
-    std::string useOperand(uint16_t& value);
 
     State m_state;
     std::vector<Event> m_events;

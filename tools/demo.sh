@@ -107,18 +107,18 @@ if [ "$(d wait-window 30000)" != "TempForm|Ostrel Zelto Temp Demo" ]; then
     exit 1
 fi
 d pick 1
-status=$(d wait-text "$IDC_CSTATUS" Connected 10000)
+status=$(d wait-text CStatus Connected 10000)
 say "picked COM1: $status"
 
 if [ -n "$shot" ]; then
-    reading=$(d wait-change "$IDC_TEMP" "Temp=" 5000)
+    reading=$(d wait-change Temp "Temp=" 5000)
     # Two ticks after the first reading: the LED has blinked and the colours are settled.
     ws_wire_mark
     two_ticks() { ws_wire_has "led on" && ws_wire_has "led off"; }
     wait_until 5 two_ticks
     mkdir -p "$(dirname "$shot")"
     ws_shot "$shot" || exit 1
-    say "$reading, $(d text "$IDC_CSTATUS"); screenshot $shot"
+    say "$reading, $(d text CStatus); screenshot $shot"
     [ "$status" = Connected ] && [[ $reading == Temp=*" F" ]]
     exit
 fi
@@ -137,7 +137,7 @@ while [ "$interrupted" -eq 0 ] && kill -0 "$WS_PROGRAM_PID" 2>/dev/null; do
     sleep 5 &
     wait $! # returns at once on Ctrl-C
     [ "$interrupted" -eq 0 ] && kill -0 "$WS_PROGRAM_PID" 2>/dev/null || break
-    line="$(date +%T)  $(d text "$IDC_TEMP")  $(d text "$IDC_CSTATUS")"
+    line="$(date +%T)  $(d text Temp)  $(d text CStatus)"
     if [ "$own_display" -eq 1 ]; then
         n=$((n + 1))
         file=$(printf '%s/screenshots/warmscope-%04d.png' "$out" "$n")

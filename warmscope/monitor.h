@@ -74,16 +74,9 @@ class Monitor {
     unsigned m_attempts = 0;
 };
 
-// The value with the number pattern "#0.0": at least one digit before the point, exactly one
-// after it, rounded half away from zero on its 15 significant digits.
-std::string formatTenths(double value);
-
 // The number at the start of the text: leading blanks skipped, a point as the decimal separator,
 // reading stops where the number cannot go on; 0 when the text does not begin with a number.
 double leadingNumber(const std::string& text);
-
-// Degrees Fahrenheit for a reading of the 10-bit, 5 V converter with a sensor of 10 mV per degree.
-double fahrenheitForReading(double reading);
 
 // The PWM duty for a temperature over the limit by the given excess.
 int32_t dutyForExcess(double excess);

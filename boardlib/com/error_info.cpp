@@ -1,7 +1,7 @@
 #include "error_info.h"
 
 #include "OstrelZeltoDLL_h.h"
-#include "holders.h"
+#include "com_resources.h"
 
 namespace zelto::com {
 

@@ -1,5 +1,6 @@
 // The four entry points of the in-process server, and nothing more.
 
+#include "module_counts.h"
 #include "registration.h"
 #include "server.h"
 

@@ -1,7 +1,7 @@
 #include "registration.h"
 
 #include "OstrelZeltoDLL_h.h"
-#include "holders.h"
+#include "com_resources.h"
 
 #include <oleauto.h>
 #include <olectl.h>

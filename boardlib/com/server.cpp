@@ -1,19 +1,16 @@
 #include "server.h"
 
 #include "OstrelZeltoDLL_h.h"
+#include "com_resources.h"
 #include "error_info.h"
-#include "holders.h"
+#include "module_counts.h"
 #include "win32_message_pump.h"
 #include "zelto_object.h"
-
-#include <atomic>
 
 namespace zelto::com {
 namespace {
 
 HMODULE g_module = nullptr;
-std::atomic<long> g_objects{0};
-std::atomic<long> g_locks{0};
 
 // The host's message processing during the wait for the link; it has no state of its own.
 Win32MessagePump g_pump;
@@ -32,8 +29,8 @@ class ClassFactory final : public IClassFactory {
         return E_NOINTERFACE;
     }
     // The factory is a static object; a reference to it keeps the module loaded like a lock.
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++g_locks); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--g_locks); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(moduleLock()); }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(moduleUnlock()); }
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
         if (!out)
@@ -58,9 +55,9 @@ class ClassFactory final : public IClassFactory {
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
         if (lock)
-            ++g_locks;
+            moduleLock();
         else
-            --g_locks;
+            moduleUnlock();
         return S_OK;
     }
 };
@@ -83,16 +80,6 @@ std::wstring modulePath() {
         }
         path.resize(path.size() * 2);
     }
-}
-
-void moduleObjectCreated() {
-    ++g_objects;
-}
-void moduleObjectDestroyed() {
-    --g_objects;
-}
-bool moduleCanUnload() {
-    return g_objects == 0 && g_locks == 0;
 }
 
 HRESULT loadTypeInfo(const std::wstring& path, ITypeInfo** out) {

@@ -1,6 +1,6 @@
 #pragma once
 
-// The in-process server's module: object and lock counts, the class factory, the type library.
+// The in-process server: the module's path, the class factory, the type library.
 
 #include <windows.h>
 
@@ -13,11 +13,6 @@ namespace zelto::com {
 void setModuleHandle(HMODULE module);
 // The full path of this DLL (or, linked into a program, of the program).
 std::wstring modulePath();
-
-void moduleObjectCreated();
-void moduleObjectDestroyed();
-// True when no object, no lock and no class factory reference remains.
-bool moduleCanUnload();
 
 // The type information of _ZeltoDLL, read from the type library resource of the given file.
 HRESULT loadTypeInfo(const std::wstring& path, ITypeInfo** out);

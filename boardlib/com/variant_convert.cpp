@@ -1,7 +1,7 @@
 #include "variant_convert.h"
 
+#include "com_resources.h"
 #include "errors.h"
-#include "holders.h"
 
 #include <memory>
 

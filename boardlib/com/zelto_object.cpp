@@ -1,8 +1,8 @@
 #include "zelto_object.h"
 
-#include "dispatch_args.h"
+#include "byref_arguments.h"
 #include "member_table.h"
-#include "server.h"
+#include "module_counts.h"
 #include "variant_convert.h"
 
 #include <cmath>

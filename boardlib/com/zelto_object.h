@@ -4,8 +4,8 @@
 // library, and error info. Every method only translates and calls the core's ZeltoDLL.
 
 #include "OstrelZeltoDLL_h.h"
+#include "com_resources.h"
 #include "error_info.h"
-#include "holders.h"
 #include "member_list.h"
 #include "variant_convert.h"
 #include "zeltodll.h"

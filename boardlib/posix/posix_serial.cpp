@@ -2,6 +2,7 @@
 
 #include "errors.h"
 #include "posix_cts_waiter.h"
+#include "zeltodll.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -358,5 +359,8 @@ void PosixSerial::receive(Millis maxWait) {
 std::unique_ptr<SerialComponent> makeSystemSerialComponent() {
     return std::make_unique<PosixSerial>();
 }
+
+// The board object's default component is this platform's: the portable core never names one.
+ZeltoDLL::ZeltoDLL() : ZeltoDLL(makeSystemSerialComponent()) {}
 
 } // namespace zelto

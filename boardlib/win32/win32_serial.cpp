@@ -2,6 +2,7 @@
 
 #include "errors.h"
 #include "win32_wait_calls.h"
+#include "zeltodll.h"
 
 #include <chrono>
 #include <utility>
@@ -228,5 +229,8 @@ Bytes Win32Serial::readBytes(Millis maxWait) {
 std::unique_ptr<SerialComponent> makeSystemSerialComponent() {
     return std::make_unique<Win32Serial>();
 }
+
+// The board object's default component is this platform's: the portable core never names one.
+ZeltoDLL::ZeltoDLL() : ZeltoDLL(makeSystemSerialComponent()) {}
 
 } // namespace zelto

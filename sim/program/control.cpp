@@ -8,32 +8,71 @@
 namespace zelto::sim {
 namespace {
 
-std::optional<bool> word(const std::string& w, const char* on, const char* off) {
-    if (w == on)
-        return true;
-    if (w == off)
-        return false;
-    return std::nullopt;
+using Words = std::vector<std::string>;
+using K = Control::Kind;
+using S = BoardModel::State;
+
+// The whole number at w[i], within its range.
+bool number(const Words& w, std::size_t i, Range range, long& out) {
+    const auto v = parseIn(w[i], range);
+    out = v.value_or(0);
+    return v.has_value();
 }
 
-uint16_t BoardModel::State::*answerOf(const std::string& name) {
-    using S = BoardModel::State;
-    if (name == "count")
-        return &S::countAnswer;
-    if (name == "pulsein")
-        return &S::pulseinAnswer;
-    if (name == "rctime")
-        return &S::rctimeAnswer;
-    if (name == "counter")
-        return &S::counter;
-    return nullptr;
+// w[1] as one of two words.
+bool flag(const Words& w, const char* on, const char* off, bool& out) {
+    out = w[1] == on;
+    return w[1] == on || w[1] == off;
 }
+
+template <uint16_t S::*Field> bool answer(const Words& w, Control& c) {
+    c.answer = Field;
+    return number(w, 1, Answer, c.value);
+}
+
+// One control command: its word, how many words follow it, and how they are read.
+struct Syntax {
+    const char* word;
+    std::size_t arguments;
+    K kind;
+    bool (*read)(const Words& w, Control& c);
+};
+
+const Syntax Commands[] = {
+    {"state", 0, K::State, [](const Words&, Control&) { return true; }},
+    {"quit", 0, K::Quit, [](const Words&, Control&) { return true; }},
+    {"analog", 2, K::Analog,
+     [](const Words& w, Control& c) {
+         return number(w, 1, AnalogPin, c.pin) && number(w, 2, AnalogValue, c.value);
+     }},
+    {"input", 2, K::Input,
+     [](const Words& w, Control& c) {
+         return number(w, 1, PortPin, c.pin) && number(w, 2, Level, c.value);
+     }},
+    {"temperature", 1, K::Temperature,
+     [](const Words& w, Control& c) {
+         const auto f = parseNumber(w[1]);
+         c.degrees = f.value_or(0);
+         return f.has_value();
+     }},
+    {"count", 1, K::Answer, answer<&S::countAnswer>},
+    {"pulsein", 1, K::Answer, answer<&S::pulseinAnswer>},
+    {"rctime", 1, K::Answer, answer<&S::rctimeAnswer>},
+    {"counter", 1, K::Answer, answer<&S::counter>},
+    {"silent", 1, K::Silent, [](const Words& w, Control& c) { return flag(w, "on", "off", c.on); }},
+    {"pace", 1, K::Pace, [](const Words& w, Control& c) { return flag(w, "on", "off", c.on); }},
+    {"delay", 1, K::Delay,
+     [](const Words& w, Control& c) { return number(w, 1, DelayMs, c.value); }},
+    {"stray", 1, K::Stray,
+     [](const Words& w, Control& c) { return number(w, 1, StrayBytes, c.value); }},
+    {"cts", 1, K::Cts, [](const Words& w, Control& c) { return flag(w, "high", "low", c.on); }},
+};
 
 } // namespace
 
 std::optional<Control> parseControl(const std::string& line) {
     std::istringstream in(line);
-    std::vector<std::string> w;
+    Words w;
     for (std::string word; in >> word;)
         w.push_back(word);
     Control c;
@@ -41,53 +80,15 @@ std::optional<Control> parseControl(const std::string& line) {
         c.echo += (c.echo.empty() ? "" : " ") + each;
     if (w.empty())
         return c;
-    using K = Control::Kind;
-    const std::string& cmd = w[0];
-    auto number = [&](std::size_t i, Range r, long& out) {
-        const auto v = parseIn(w[i], r);
-        out = v.value_or(0);
-        return v.has_value();
-    };
-    auto flag = [&](const char* on, const char* off) {
-        const auto v = word(w[1], on, off);
-        c.on = v.value_or(false);
-        return v.has_value();
-    };
-    bool ok = false;
-    if (w.size() == 1) {
-        c.kind = cmd == "state" ? K::State : K::Quit;
-        ok = cmd == "state" || cmd == "quit";
-    } else if (w.size() == 3 && (cmd == "analog" || cmd == "input")) {
-        const bool analog = cmd == "analog";
-        c.kind = analog ? K::Analog : K::Input;
-        ok = number(1, analog ? AnalogPin : PortPin, c.pin) &&
-             number(2, analog ? AnalogValue : Level, c.value);
-    } else if (w.size() == 2) {
-        if (cmd == "temperature") {
-            c.kind = K::Temperature;
-            const auto f = parseNumber(w[1]);
-            c.degrees = f.value_or(0);
-            ok = f.has_value();
-        } else if ((c.answer = answerOf(cmd)) != nullptr) {
-            c.kind = K::Answer;
-            ok = number(1, Answer, c.value);
-        } else if (cmd == "silent" || cmd == "pace") {
-            c.kind = cmd == "silent" ? K::Silent : K::Pace;
-            ok = flag("on", "off");
-        } else if (cmd == "delay") {
-            c.kind = K::Delay;
-            ok = number(1, DelayMs, c.value);
-        } else if (cmd == "stray") {
-            c.kind = K::Stray;
-            ok = number(1, StrayBytes, c.value);
-        } else if (cmd == "cts") {
-            c.kind = K::Cts;
-            ok = flag("high", "low");
-        }
+    for (const Syntax& s : Commands) {
+        if (w[0] != s.word || w.size() != s.arguments + 1)
+            continue;
+        c.kind = s.kind;
+        if (!s.read(w, c))
+            return std::nullopt;
+        return c;
     }
-    if (!ok)
-        return std::nullopt;
-    return c;
+    return std::nullopt;
 }
 
 } // namespace zelto::sim

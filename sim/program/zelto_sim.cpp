@@ -7,6 +7,7 @@
 #include "options.h"
 #include "pacing.h"
 #include "pty.h"
+#include "temperature_sensor.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -80,10 +81,7 @@ void Simulator::updateTemperature() {
     const double t = std::chrono::duration<double>(Clock::now() - m_start).count();
     const double f =
         *m_opt.temperature + DriftDegrees * std::sin(2 * std::numbers::pi * t / DriftPeriodSeconds);
-    // A 10 mV per degree sensor on a 5 V, 10-bit converter; clamped before rounding, which a
-    // temperature far beyond the range would overflow.
-    m_model.state().analog[0] =
-        static_cast<uint16_t>(std::lround(std::clamp(f * 1023 / 500, 0.0, 1023.0)));
+    m_model.state().analog[0] = sensor::readingForFahrenheit(f);
 }
 
 void Simulator::received(const std::string& bytes) {

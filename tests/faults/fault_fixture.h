@@ -1,6 +1,6 @@
 #pragma once
 
-#include "../core/board_fixture.h"
+#include "board_fixture.h"
 #include "wire_table.h"
 
 #include <algorithm>

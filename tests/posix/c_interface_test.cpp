@@ -1,5 +1,5 @@
 // The C interface's life cycle and its misuse; its calls run the wire table in
-// board_against_sim_test.cpp.
+// board_against_sim_cases.cpp.
 
 #include "boards.h"
 #include "errors.h"

@@ -81,7 +81,7 @@ struct ReplyCase {
 };
 
 // The replies of the standard board to each member's bytes are the wire table's, run against the
-// simulator program in tests/e2e (Wire); these are replies that table cannot show.
+// simulator program in the end-to-end cases (Wire); these are replies that table cannot show.
 const ReplyCase ReplyCases[] = {
     {"sync answers nothing", nullptr, Bytes("\x00", 1), ""},
     // Pins 0..3 are inputs (outside levels 0x03), 4..7 outputs (latch 0xA5).

@@ -1,4 +1,5 @@
 #include "monitor.h"
+#include "temperature_sensor.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,8 @@
 
 namespace warmscope {
 namespace {
+
+using zelto::sensor::formatTenths;
 
 TEST(FormatTenths, FollowsThePattern) {
     const struct {

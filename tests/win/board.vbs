@@ -1,7 +1,7 @@
 ' A scripting user's session with the board on COM1 (served by the simulator): open, a reading
 ' member, by-reference variables and closing. The error numbers a script sees are closed_port.vbs's;
 ' every member's bytes and results by dispatch identifier are the end-to-end wire rows'
-' (tests/e2e/board_against_sim_test.cpp).
+' (tests/support/board_against_sim_cases.cpp).
 Dim board, x, j, c, s
 
 Set board = CreateObject("OstrelZeltoDLL.ZeltoDLL")

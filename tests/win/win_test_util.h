@@ -2,7 +2,7 @@
 
 // Helpers shared by the Windows tests.
 
-#include "holders.h"
+#include "com_resources.h"
 #include "variant_convert.h"
 
 #include <gtest/gtest.h>

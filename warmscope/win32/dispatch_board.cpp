@@ -1,6 +1,6 @@
 #include "dispatch_board.h"
 
-#include "holders.h"
+#include "com_resources.h"
 #include "variant_convert.h"
 
 #include <oleauto.h>

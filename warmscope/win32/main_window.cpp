@@ -1,7 +1,7 @@
 #include "main_window.h"
 
+#include "com_resources.h"
 #include "control_ids.h"
-#include "holders.h"
 
 namespace warmscope {
 namespace {

@@ -2,14 +2,10 @@
 # demonstration. Every function works in one folder ($out) that holds the Wine prefix, the port
 # links, the logs and the screenshots.
 #
-# Functions set WS_* variables; ws_cleanup stops everything they started. The window's control
-# identifiers are the shell variables IDC_TEMP, IDC_LIMIT, IDC_CSTATUS, ... of control_ids.h.
+# Functions set WS_* variables; ws_cleanup stops everything they started.
 
 . "$(dirname "${BASH_SOURCE[0]}")/../../tools/lib/wine.sh"
 . "$(dirname "${BASH_SOURCE[0]}")/../../tools/lib/sim.sh"
-while read -r _ name value; do
-    printf -v "$name" %s "$value"
-done < <(grep '^#define IDC_' "$(dirname "${BASH_SOURCE[0]}")/../win32/control_ids.h")
 
 WS_WINE=${ZELTO_WINE64:-}
 WS_PROGRAM_PID=

@@ -1,5 +1,8 @@
 #pragma once
 
+// The two subcommands that run until they are stopped, zelto watch and zelto spy: their options and
+// their runs.
+
 #include <string>
 
 namespace zelto::cli {

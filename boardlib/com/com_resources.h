@@ -1,6 +1,7 @@
 #pragma once
 
-// RAII holders for the three kinds of COM resources the server touches.
+// Owned COM resources, released on destruction: interface pointers, BSTRs and VARIANTs; and the
+// UTF-16 <-> UTF-8 conversion of their text.
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "holders.h"
+#include "com_resources.h"
 
 #include <new>
 

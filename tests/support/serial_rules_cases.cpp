@@ -1,10 +1,10 @@
 // The line rules that every serial component shares, one table run against each component of the
 // platform: the same value fails with the same number everywhere and leaves the set-up as it was.
 
-#include "../core/board_fixture.h"
 #include "errors.h"
 #include "serial_base.h"
 #include "sim_serial.h"
+#include "test_support.h"
 
 #ifdef _WIN32
 #include "win32_serial.h"

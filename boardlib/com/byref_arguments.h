@@ -1,8 +1,8 @@
 #pragma once
 
-// Argument fix-ups ahead of ITypeInfo::Invoke.
+// The by-reference arguments of scripting clients, fixed up ahead of ITypeInfo::Invoke.
 
-#include "holders.h"
+#include "com_resources.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "dispatch_args.h"
+#include "byref_arguments.h"
 
 namespace zelto::com {
 namespace {
