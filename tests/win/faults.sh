@@ -11,7 +11,7 @@
 set -uo pipefail
 here=$(dirname "$(readlink -f "$0")")
 . "$here/run_program.sh"
-. "$here/../../tools/lib/wait.sh"
+. "$here/../../tools/lib/sim.sh"
 build=$1 sim=$2 preload=$3
 shift 3
 ports="$build/wine-ports"
@@ -25,19 +25,17 @@ mkfifo "$fifo"
 
 # Follows the control file as the program appends to it and carries out each line in turn.
 controller() {
-    local sim_pid=0 done=0 line mark self=$BASHPID
+    local done=0 line mark self=$BASHPID
     start_sim() {
-        rm -f "$ports/com1"
-        "$sim" --link "$ports/com1" --cts-file "$cts" --analog 0=700 \
-            >>"$log" 2>>"$ports/faults1.err" <"$fifo" &
-        sim_pid=$!
-        exec 7>"$fifo"
-        wait_until 2 test -L "$ports/com1"
+        # Opened for reading and writing, the fifo does not wait for the simulator to open it.
+        exec 7<>"$fifo"
+        ZELTO_SIM_INPUT=$fifo ZELTO_SIM_ERRORS=$ports/faults1.err \
+            zelto_sim_start "$sim" "$ports/com1" "$log" --cts-file "$cts" --analog 0=700
     }
     stop_sim() {
-        [ "$sim_pid" -gt 0 ] && kill -"$1" "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+        [ -n "$ZELTO_SIM_PID" ] && kill -"$1" "$ZELTO_SIM_PID" 2>/dev/null && wait "$ZELTO_SIM_PID" 2>/dev/null
         exec 7>&-
-        sim_pid=0
+        ZELTO_SIM_PID=
     }
     # The simulator's answer to the line, after the mark (the log's size before it was sent).
     answered() { tail -c +"$((mark + 1))" "$log" | grep -qxF "# $line"; }
