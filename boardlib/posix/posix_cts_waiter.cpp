@@ -28,6 +28,13 @@ constexpr std::time_t kJoinSeconds = 1;
 
 } // namespace
 
+#ifdef TIOCMIWAIT
+// The waiting thread is cancelled inside this call and unwound through it. The C library declares
+// ioctl noexcept, and a compiler may then leave out the path that releases the thread's state (or
+// end the process when the unwinding reaches the call), so the thread calls it by this name.
+extern "C" int cancellableIoctl(int fd, unsigned long request, ...) __asm__("ioctl");
+#endif
+
 // Shared by the port and the thread, so that a thread left to end on its own still owns what it
 // uses: its own duplicate of the terminal and the event it counts changes on.
 struct CtsWaiter::State {
@@ -63,7 +70,7 @@ struct CtsWaiter::State {
         for (;;) {
             int type = 0;
             pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, &type);
-            const int result = ::ioctl(w->fd, TIOCMIWAIT, TIOCM_CTS);
+            const int result = cancellableIoctl(w->fd, TIOCMIWAIT, TIOCM_CTS);
             const int error = errno;
             pthread_setcanceltype(PTHREAD_CANCEL_DEFERRED, &type);
             if (result != 0 && error != EINTR)
