@@ -61,7 +61,7 @@ run_path() { # name, function
 release() {
     zelto_tree release &&
         bash tests/posix/install_example.sh cmake "$release_tree" "$root" "$sim" "$out/installed" \
-            Ninja "$(command -v c++)"
+            Ninja "$(command -v c++)" "$(command -v cc)"
 }
 
 windows() {
@@ -118,7 +118,7 @@ package() {
     # Every error and warning fails; an override must carry a comment that explains it.
     lintian --fail-on error,warning --display-info "${debs[@]}" || return 1
     bash tests/posix/install_example.sh "$(command -v cmake)" "$release_tree" "$root" "$sim" "$work" \
-        Ninja "$(command -v c++)" "deb:$root/build-packages" || return 1
+        Ninja "$(command -v c++)" "$(command -v cc)" "deb:$root/build-packages" || return 1
     "$work/prefix/bin/zelto" ping sim || return 1
     # grep reads the whole listing: one that stops early kills dpkg-deb, and pipefail tells that.
     dpkg-deb -c build-packages/ostrelzelto_*_amd64.deb |

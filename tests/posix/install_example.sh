@@ -2,9 +2,10 @@
 # Installs the build into a fresh prefix (with cmake --install, or by unpacking the Debian packages
 # that tools/package.sh made), builds the example programs against the installed package alone,
 # and runs them and the installed zelto against the simulator. Arguments: cmake, build dir, source
-# dir, simulator, work dir, generator, C++ compiler, and "deb:FOLDER" for the packages in FOLDER.
+# dir, simulator, work dir, generator, C++ compiler, C compiler, and "deb:FOLDER" for the packages
+# in FOLDER.
 set -euo pipefail
-cmake=$1 build=$2 source=$3 sim=$4 work=$5 generator=$6 compiler=$7 how=${8:-install}
+cmake=$1 build=$2 source=$3 sim=$4 work=$5 generator=$6 compiler=$7 c_compiler=$8 how=${9:-install}
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -26,7 +27,8 @@ find -L "$work/prefix/" -name libostrelzelto.so.1 | grep -q .
 # The example is copied out so that nothing of the source tree but the installed package is seen.
 cp -r "$source/examples" "$work/examples"
 "$cmake" -S "$work/examples" -B "$work/example-build" -G "$generator" \
-  -DCMAKE_CXX_COMPILER="$compiler" -DCMAKE_PREFIX_PATH="$work/prefix" >"$work/configure.log"
+  -DCMAKE_CXX_COMPILER="$compiler" -DCMAKE_C_COMPILER="$c_compiler" -DCMAKE_PREFIX_PATH="$work/prefix" \
+  >"$work/configure.log"
 "$cmake" --build "$work/example-build" >"$work/build.log"
 
 coproc SIM { exec "$sim" --analog 0=777; }
