@@ -6,9 +6,9 @@
 
 #include "board_model.h"
 #include "errors.h"
+#include "faulty_sim_serial.h"
 #include "fuzz_values.h"
 #include "member_table.h"
-#include "sim_serial.h"
 #include "zeltodll.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -82,7 +82,7 @@ void checkResult(int32_t dispid, MemberKind kind, const Variant& result) {
 class Driver : public MessagePump {
   public:
     Driver(FuzzedDataProvider& in) : m_in(in) {
-        auto serial = std::make_unique<sim::SimSerial>();
+        auto serial = std::make_unique<test::FaultySimSerial>();
         m_serial = serial.get();
         // Tiny limits keep every wait short; 0 makes a wait give up at once.
         const Limits limits{Millis{m_in.ConsumeIntegralInRange(0, 2)},
@@ -164,7 +164,7 @@ class Driver : public MessagePump {
     }
 
     FuzzedDataProvider& m_in;
-    sim::SimSerial* m_serial = nullptr;
+    test::FaultySimSerial* m_serial = nullptr;
     std::unique_ptr<ZeltoDLL> m_board;
     bool m_pumping = false;
     int32_t m_lastDispid = 0;

@@ -1,7 +1,5 @@
 #include "sim_serial.h"
 
-#include "errors.h"
-
 #include <algorithm>
 
 namespace zelto::sim {
@@ -23,8 +21,7 @@ bool SimSerial::portOpen() const {
 
 void SimSerial::openPort() {
     std::lock_guard lock(m_mutex);
-    if (m_openError != 0)
-        raise(m_openError);
+    beforeOpen();
     m_open = true;
     m_changed.notify_all();
 }
@@ -53,8 +50,7 @@ bool SimSerial::readCts(Millis maxWait) {
 
 void SimSerial::writeBytes(const Bytes& bytes) {
     std::lock_guard lock(m_mutex);
-    if (m_writeError != 0)
-        raise(m_writeError);
+    beforeWrite();
     m_writes.push_back(bytes);
     Bytes reply = m_model->feed(bytes);
     if (!m_silent && !reply.empty()) {
@@ -66,10 +62,7 @@ void SimSerial::writeBytes(const Bytes& bytes) {
 Bytes SimSerial::readBytes(Millis maxWait) {
     std::unique_lock lock(m_mutex);
     ++m_inputCalls;
-    if (m_failReads > 0) {
-        --m_failReads;
-        raise(m_readError);
-    }
+    beforeRead();
     if (m_input.empty() && maxWait > Millis{0})
         m_changed.wait_for(lock, maxWait, [this] { return !m_input.empty() || !m_open; });
     if (m_input.empty() || !m_open)
@@ -169,25 +162,9 @@ void SimSerial::queueReply(const Bytes& bytes) {
     m_changed.notify_all();
 }
 
-void SimSerial::failNextReads(int n, int32_t error) {
-    std::lock_guard lock(m_mutex);
-    m_failReads = n;
-    m_readError = error;
-}
-
 void SimSerial::setSilent(bool silent) {
     std::lock_guard lock(m_mutex);
     m_silent = silent;
-}
-
-void SimSerial::setWriteError(int32_t error) {
-    std::lock_guard lock(m_mutex);
-    m_writeError = error;
-}
-
-void SimSerial::setOpenError(int32_t error) {
-    std::lock_guard lock(m_mutex);
-    m_openError = error;
 }
 
 } // namespace zelto::sim

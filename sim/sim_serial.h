@@ -1,7 +1,6 @@
 #pragma once
 
 #include "board_model.h"
-#include "errors.h"
 #include "serial_base.h"
 
 #include <condition_variable>
@@ -15,12 +14,11 @@ namespace zelto::sim {
 
 // A serial component joined in-process to a BoardModel: every write is fed to the model and the
 // model's reply bytes become the input. It records what a board object does with it and lets a test
-// bend the line: clear-to-send, extra or missing replies, failing reads, writes and opening.
+// bend the line: clear-to-send, extra or missing replies.
 //
 // The line rules are SerialBase's, as in every component. Its own behaviour, where a real component
 // could differ:
 // - Opening and closing keep pending input, so replies queued before opening are read after it.
-// - A failing read leaves the pending bytes where they are.
 // - Waits: input(maxWait) with nothing pending waits up to maxWait for a byte (a silent board costs
 //   the caller its full wait); ctsHolding(maxWait) with the line low waits at most 1 ms, so a test
 //   that raises the line after N polls runs fast. Both wake at once when another thread changes the
@@ -64,15 +62,18 @@ class SimSerial : public SerialBase {
     void onCtsPoll(std::function<void(int poll)> callback);
     // Bytes that arrive as if the board had sent them, after what is pending.
     void queueReply(const Bytes& bytes);
-    // The next n reads fail with the given error.
-    void failNextReads(int n, int32_t error = err::PortIoError);
     // A silent board takes the bytes (the model still sees them) but answers nothing; queued
     // replies still arrive.
     void setSilent(bool silent);
-    // While set (non-zero), writes fail with this error and reach neither the record nor the model.
-    void setWriteError(int32_t error);
-    // While set (non-zero), opening the port fails with this error.
-    void setOpenError(int32_t error);
+
+  protected:
+    // A subclass fails an opening, write or read by throwing here, before anything changes: the
+    // port stays closed, a write reaches neither the record nor the model, a read (already counted
+    // in inputCalls()) leaves the pending bytes. They run under the component's lock, so they must
+    // not call its members.
+    virtual void beforeOpen() {}
+    virtual void beforeWrite() {}
+    virtual void beforeRead() {}
 
   private:
     void openPort() override;
@@ -92,10 +93,6 @@ class SimSerial : public SerialBase {
     Bytes m_input;
     std::vector<Bytes> m_writes;
     std::vector<std::string> m_config;
-    int m_failReads = 0;
-    int32_t m_readError = err::PortIoError;
-    int32_t m_writeError = 0;
-    int32_t m_openError = 0;
     int m_inputCalls = 0;
     int m_ctsCalls = 0;
 };

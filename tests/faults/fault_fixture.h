@@ -15,9 +15,9 @@ using namespace std::chrono_literals;
 
 // The simulated board's component, failing the operations it is told to fail, the way a device
 // that vanishes or a driver that refuses fails them.
-class FaultySerial : public sim::SimSerial {
+class FaultySerial : public test::FaultySimSerial {
   public:
-    using SimSerial::SimSerial;
+    using FaultySimSerial::FaultySimSerial;
 
     // The n-th write from now on (1 for the next) fails with error; 0 for none.
     void failWrite(int n, int32_t error) {
@@ -37,12 +37,12 @@ class FaultySerial : public sim::SimSerial {
             m_ctsCountdown = 1; // stays failed
             raise(m_ctsError);
         }
-        return SimSerial::ctsHolding(maxWait);
+        return FaultySimSerial::ctsHolding(maxWait);
     }
     void setOutput(const Bytes& bytes) override {
         if (m_writeCountdown > 0 && --m_writeCountdown == 0)
             raise(m_writeError);
-        SimSerial::setOutput(bytes);
+        FaultySimSerial::setOutput(bytes);
         if (afterWrite)
             afterWrite(++m_written);
     }
@@ -94,7 +94,7 @@ struct SimBoard {
     std::string written() const { return sim::hex(serial->written()); }
 
     std::shared_ptr<sim::BoardModel> model = std::make_shared<sim::BoardModel>();
-    sim::SimSerial* serial = nullptr;
+    test::FaultySimSerial* serial = nullptr;
     FaultySerial* faults = nullptr;
     std::unique_ptr<ZeltoDLL> board;
 };

@@ -1,6 +1,7 @@
 #include "errors.h"
 #include "sim_serial.h"
 
+#include "faulty_sim_serial.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@ namespace err = zelto::err;
 namespace {
 
 using zelto::test::errorOf;
+using zelto::test::FaultySimSerial;
 
 Bytes readAll(SimSerial& port) {
     Bytes all;
@@ -28,7 +30,7 @@ Bytes readAll(SimSerial& port) {
 // The line rules are in tests/serial; writes, replies and waits on a working board are what every
 // case of tests/core runs on.
 TEST(SimSerial, FailedOpening) {
-    SimSerial port;
+    FaultySimSerial port;
     port.setOpenError(err::NoSuchPort);
     EXPECT_EQ(errorOf([&] { port.setPortOpen(true); }), err::NoSuchPort);
     EXPECT_FALSE(port.portOpen());
@@ -50,13 +52,14 @@ TEST(SimSerial, SilentBoardStillSeesTheBytes) {
 }
 
 TEST(SimSerial, FailedReadsAndWrites) {
-    SimSerial port;
+    FaultySimSerial port;
     port.setPortOpen(true);
     port.setOutput("\x01");
     port.failNextReads(2, err::PortIoError);
     EXPECT_EQ(errorOf([&] { port.input(); }), err::PortIoError);
     EXPECT_EQ(errorOf([&] { port.input(); }), err::PortIoError);
     EXPECT_EQ(port.input(), "\x33"); // the failed reads left it pending
+    EXPECT_EQ(port.inputCalls(), 3); // the failed ones count too
 
     port.setWriteError(err::PortIoError);
     EXPECT_EQ(errorOf([&] { port.setOutput("\x0D"); }), err::PortIoError);

@@ -2,8 +2,8 @@
 
 #include "board_model.h"
 #include "errors.h"
+#include "faulty_sim_serial.h"
 #include "member_table.h"
-#include "sim_serial.h"
 #include "test_support.h"
 #include "zeltodll.h"
 
@@ -49,7 +49,7 @@ class BoardTest : public ::testing::Test {
     explicit BoardTest(MessagePump* pump = nullptr) { make(pump); }
 
     void make(MessagePump* pump = nullptr, Limits limits = fastLimits()) {
-        auto serial = std::make_unique<sim::SimSerial>(model);
+        auto serial = std::make_unique<FaultySimSerial>(model);
         this->serial = serial.get();
         board = std::make_unique<ZeltoDLL>(std::move(serial), pump, limits);
     }
@@ -71,7 +71,7 @@ class BoardTest : public ::testing::Test {
     }
 
     std::shared_ptr<sim::BoardModel> model = std::make_shared<sim::BoardModel>();
-    sim::SimSerial* serial = nullptr;
+    FaultySimSerial* serial = nullptr;
     std::unique_ptr<ZeltoDLL> board;
 };
 

@@ -2,8 +2,8 @@
 // table by dispatch identifier: what the board receives is decoded by the board model.
 
 #include "fakes.h"
+#include "faulty_sim_serial.h"
 #include "native_board.h"
-#include "sim_serial.h"
 
 #include <gtest/gtest.h>
 
@@ -25,8 +25,9 @@ class SimBoardTest : public ::testing::Test {
 
     Log log;
     FakeView view{log};
-    std::unique_ptr<zelto::sim::SimSerial> owned = std::make_unique<zelto::sim::SimSerial>();
-    zelto::sim::SimSerial* sim = owned.get();
+    std::unique_ptr<zelto::test::FaultySimSerial> owned =
+        std::make_unique<zelto::test::FaultySimSerial>();
+    zelto::test::FaultySimSerial* sim = owned.get();
     BoardModel& model = *sim->model();
     zelto::ZeltoDLL dll{std::move(owned)};
     NativeBoard board{dll};

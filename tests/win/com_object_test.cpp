@@ -2,9 +2,9 @@
 // arguments, name lookups and re-entry from a timer.
 
 #include "OstrelZeltoDLL_h.h"
+#include "faulty_sim_serial.h"
 #include "member_table.h"
 #include "server.h"
-#include "sim_serial.h"
 #include "win32_message_pump.h"
 #include "win_test_util.h"
 #include "zelto_object.h"
@@ -28,7 +28,7 @@ namespace d = zelto::dispid;
 class ObjectTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        auto serial = std::make_unique<sim::SimSerial>();
+        auto serial = std::make_unique<test::FaultySimSerial>();
         m_sim = serial.get();
         ComPtr<ITypeInfo> info;
         ASSERT_HRESULT_SUCCEEDED(com::loadTypeInfo(dllPath(), info.put()));
@@ -50,7 +50,7 @@ class ObjectTest : public ::testing::Test {
     }
 
     Win32MessagePump m_pump;
-    sim::SimSerial* m_sim = nullptr;
+    test::FaultySimSerial* m_sim = nullptr;
     com::ZeltoObject* m_object = nullptr;
     ComPtr<IDispatch> m_disp;
 };
