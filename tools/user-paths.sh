@@ -37,25 +37,26 @@ out="$root/build-user-paths"
 release_tree=$(zelto_tree_dir release)
 sim=$release_tree/sim/zelto-sim
 mkdir -p "$out"
-passed=0
-failed=0
-failures=()
-
-# Each path logs to its own file; the log is shown only when the path fails.
+# Each path logs to its own file, shown only when the path fails, and leaves its verdict in
+# NAME.result; the paths of a lane run one after the other, lanes side by side.
 run_path() { # name, function
-    local name=$1 log="$out/$1.log" start=$SECONDS
-    echo "=== user path: $name"
+    local name=$1 log="$out/$1.log" start=$SECONDS report
+    rm -f "$out/$name.result"
     if "$2" >"$log" 2>&1; then
         # What a path left untried on this machine is said here, not only in its log.
-        grep '^32-bit: ' "$log"
-        passed=$((passed + 1))
-        echo "user path $name: passed in $((SECONDS - start)) s"
+        report=$(grep '^32-bit: ' "$log")
+        echo passed >"$out/$name.result"
+        printf '%s\n' "=== user path: $name" ${report:+"$report"} "user path $name: passed in $((SECONDS - start)) s"
     else
-        failed=$((failed + 1))
-        failures+=("$name")
-        tail -n 40 "$log"
-        echo "user path $name: FAILED in $((SECONDS - start)) s (log: $log)"
+        echo failed >"$out/$name.result"
+        printf '%s\n' "=== user path: $name" "$(tail -n 40 "$log")" \
+            "user path $name: FAILED in $((SECONDS - start)) s (log: $log)"
     fi
+}
+
+lane() { # path...
+    local path
+    for path in "$@"; do run_path "$path" "${path//-/_}"; done
 }
 
 release() {
@@ -106,7 +107,7 @@ demo() {
     fi
     grep -Eq "$reading" "$log" &&
         test -s "$(zelto_tree_dir win64)/demo/screenshots/latest.png" &&
-        ! pgrep -f "^$sim" >/dev/null
+        ! pgrep -af "^$sim" | grep -F -- "--link $(zelto_tree_dir win64)/demo/"
 }
 
 package() {
@@ -259,10 +260,27 @@ windows_setup() {
         "$(ls build-packages/stand-in/OstrelZelto-*-setup-x64.exe)" "$sim" "$out/windows-setup"
 }
 
-[ $# -gt 0 ] || set -- release windows bench screenshot demo package python windows-zip windows-setup
+if [ $# -gt 0 ]; then
+    lane "$@"
+else
+    set -- release windows bench package screenshot demo python windows-zip windows-setup
+    lane release windows bench package
+    # These mostly wait on Wine and the simulated board, each in a prefix and on a link of its own
+    # (the screenshot and the demonstration share one, so they share a lane).
+    lane screenshot demo python &
+    lane windows-zip &
+    lane windows-setup
+    wait
+fi
+passed=0
+failures=()
 for path in "$@"; do
-    run_path "$path" "${path//-/_}"
+    if [ "$(cat "$out/$path.result" 2>/dev/null)" = passed ]; then
+        passed=$((passed + 1))
+    else
+        failures+=("$path")
+    fi
 done
-[ "$failed" -eq 0 ] || echo "failed: ${failures[*]}"
-echo "user paths: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+[ ${#failures[@]} -eq 0 ] || echo "failed: ${failures[*]}"
+echo "user paths: $passed passed, ${#failures[@]} failed"
+[ ${#failures[@]} -eq 0 ]
