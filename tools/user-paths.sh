@@ -267,8 +267,8 @@ else
     lane release windows bench package
     # These mostly wait on Wine and the simulated board, each in a prefix and on a link of its own
     # (the screenshot and the demonstration share one, so they share a lane).
-    lane screenshot demo python &
-    lane windows-zip &
+    lane screenshot demo &
+    lane windows-zip python &
     lane windows-setup
     wait
 fi
