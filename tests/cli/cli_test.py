@@ -183,7 +183,8 @@ class Board(unittest.TestCase):
             while len(watch.lines) < 2:
                 time.sleep(0.01)
             self.assertEqual(watch.stop(signal.SIGINT), 0)
-            self.assertRegex(watch.device, r"^0\.000 s\s+512$")
+            # The first reading comes at once; a loaded machine may take a millisecond or so.
+            self.assertRegex(watch.device, r"^0\.0\d\d s\s+512$")
             self.assertEqual(zelto("ping", sim.device).returncode, 0)
 
     def test_watch_ends_on_interrupt_during_a_silent_boards_opening(self):
