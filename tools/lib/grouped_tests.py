@@ -27,8 +27,14 @@ listing = subprocess.run(["ctest", "--test-dir", build, "--show-only=json-v1"] +
                          capture_output=True, text=True, check=True)
 programs = {}  # (command, working folder, environment) -> {GoogleTest name: CTest name}
 others = []
+# What this runner does not do as CTest would; a tree whose tests need it is run with CTest.
+UNHONOURED = {"DEPENDS", "DISABLED", "FIXTURES_REQUIRED", "FIXTURES_SETUP", "FIXTURES_CLEANUP",
+              "RESOURCE_LOCK", "RUN_SERIAL", "SKIP_RETURN_CODE", "WILL_FAIL"}
 for test in json.loads(listing.stdout)["tests"]:
     props = {p["name"]: p["value"] for p in test.get("properties", [])}
+    if UNHONOURED & props.keys():
+        sys.exit("grouped_tests.py: %s has %s; run the tree with ctest" %
+                 (test["name"], ", ".join(sorted(UNHONOURED & props.keys()))))
     command = test["command"]
     env = tuple(props.get("ENVIRONMENT", []))
     folder = props.get("WORKING_DIRECTORY", build)
